@@ -1,0 +1,41 @@
+# One interface target carries the language level, warnings and sanitizer
+# flags for every target of the project.
+add_library(tarvik_options INTERFACE)
+target_compile_options(tarvik_options INTERFACE -Wall -Wextra -Werror)
+target_compile_definitions(tarvik_options INTERFACE _FILE_OFFSET_BITS=64)
+
+if(TARVIK_SANITIZE STREQUAL "address")
+  set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(TARVIK_SANITIZE STREQUAL "thread")
+  set(_san -fsanitize=thread -fno-omit-frame-pointer)
+endif()
+if(_san)
+  target_compile_options(tarvik_options INTERFACE ${_san})
+  target_link_options(tarvik_options INTERFACE ${_san})
+endif()
+if(TARVIK_FUZZ)
+  target_compile_options(tarvik_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# Adds one GoogleTest executable registered with CTest.
+function(tarvik_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  if(T_GUI)
+    # GUI tests run inside a QApplication created by their own main.
+    add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/qt/gui_test_main.cpp)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    set(_main "")
+  else()
+    add_executable(${name} ${T_SOURCES})
+    set(_main GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tarvik_test_support GTest::gtest GTest::gmock ${_main} Threads::Threads tarvik_options)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  include(GoogleTest)
+  set(_env "TARVIK_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "TARVIK_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(T_GUI)
+    list(APPEND _env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+                       PROPERTIES ENVIRONMENT "${_env}" TIMEOUT 300)
+endfunction()
