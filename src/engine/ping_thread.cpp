@@ -1,0 +1,493 @@
+#include "engine/ping_thread.h"
+
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "engine/resource_table.h"
+#include "engine/speed_text.h"
+#include "engine/sync_caller.h"
+#include "platform/utf8.h"
+
+namespace tarvik {
+namespace {
+
+constexpr std::size_t MaxText = 255;
+
+int NiceFor(TPriority level) {
+    switch (level) {
+        case TPriority::Lowest: return 10;
+        case TPriority::BelowNormal: return 5;
+        case TPriority::Normal: return 0;
+        case TPriority::AboveNormal: return -5;
+        case TPriority::Highest: return -10;
+    }
+    return 0;
+}
+
+// Fills a buffer with pseudo-random bytes (xorshift64*), so that compressing
+// or deduplicating file systems cannot inflate transfer figures.
+void FillRandom(std::uint8_t* p, std::size_t n, std::uint64_t seed) {
+    std::uint64_t x = seed | 1;
+    for (std::size_t i = 0; i < n; i += 8) {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        const std::uint64_t v = x * 0x2545F4914F6CDD1DULL;
+        for (std::size_t k = 0; k < 8 && i + k < n; ++k) p[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+}
+
+}  // namespace
+
+std::int32_t ParseCellInt(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) value = -value;
+    return static_cast<std::int32_t>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+std::shared_ptr<TPingThread> TPingThread::Create(int row, std::shared_ptr<TEngineContext> context) {
+    std::shared_ptr<TPingThread> thread(new TPingThread(row, std::move(context)));
+    thread->Start();
+    return thread;
+}
+
+TPingThread::TPingThread(int row, std::shared_ptr<TEngineContext> context)
+    : Row(row),
+      TransferBuffer(new std::uint8_t[TransferBufferSize]),
+      DataBuffer(new std::uint8_t[DataBufferSize]()),
+      Ctx_(std::move(context)) {
+    FillRandom(TransferBuffer.get(), TransferBufferSize,
+               reinterpret_cast<std::uintptr_t>(this) ^ Ctx_->Clock->Counter());
+    WakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+TPingThread::~TPingThread() {
+    if (Thread_.joinable()) {
+        // The last reference can be the worker's own, as it finishes.
+        if (Thread_.get_id() == std::this_thread::get_id())
+            Thread_.detach();
+        else
+            Thread_.join();
+    }
+    if (WakeFd_ >= 0) ::close(WakeFd_);
+}
+
+void TPingThread::Start() {
+    Thread_ = std::thread([self = shared_from_this()] { self->Run(); });
+}
+
+// ---- window thread ------------------------------------------------------
+
+void TPingThread::LoadSettings() {
+    if (!Ctx_->Table) return;
+    const TResourceTable& t = *Ctx_->Table;
+    TSettings s;
+    s.Address = CutUtf8(t.Cell(colAddress, Row), MaxText);
+    s.Interval = ParseCellInt(t.Cell(colInterval, Row));
+    s.AutoSize = t.Cell(colAutoSize, Row) == "1";
+    s.TestSize = ParseCellInt(t.Cell(colTestSize, Row));
+    s.Timeout = ParseCellInt(t.Cell(colTimeout, Row));
+    const std::string& kind = t.Cell(colKind, Row);
+    s.Kind = kind.empty() ? 0 : kind[0];
+    {
+        std::lock_guard lock(M_);
+        s.ResetAddress = Pending_.ResetAddress || s.Address != LoadedAddress_;
+        LoadedAddress_ = s.Address;
+        Pending_ = std::move(s);
+        ++SettingsGeneration_;
+        Interval = Pending_.Interval;
+        Restart = true;
+        Halted = false;
+    }
+    Cv_.notify_all();
+}
+
+void TPingThread::ActivateIfDue() {
+    if (Halted) return;
+    const auto elapsed = static_cast<std::int64_t>(Clock().TickMs() - LastRunTick.load());
+    if (elapsed >= static_cast<std::int64_t>(Interval.load())) Resume();
+}
+
+void TPingThread::Suspend() {
+    std::lock_guard lock(M_);
+    ++SuspendCount_;
+}
+
+void TPingThread::Resume() {
+    {
+        std::lock_guard lock(M_);
+        if (SuspendCount_ == 0) return;
+        --SuspendCount_;
+    }
+    Cv_.notify_all();
+}
+
+void TPingThread::RequestStop() {
+    std::lock_guard lock(M_);
+    StopRequested = true;
+}
+
+void TPingThread::ClearStop() {
+    {
+        std::lock_guard lock(M_);
+        StopRequested = false;
+    }
+    Cv_.notify_all();
+}
+
+void TPingThread::RequestTerminate() {
+    {
+        std::lock_guard lock(M_);
+        TerminateRequested = true;
+    }
+    Cv_.notify_all();
+    Wake();
+}
+
+void TPingThread::Wake() {
+    if (WakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(WakeFd_, &one, sizeof one);
+    }
+}
+
+bool TPingThread::Destroy(std::uint32_t graceMs) {
+    {
+        std::lock_guard lock(M_);
+        Dying_ = true;
+    }
+    Cv_.notify_all();
+    Wake();
+    bool finished;
+    {
+        std::unique_lock lock(M_);
+        finished = Cv_.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return Finished_; });
+    }
+    if (Thread_.joinable()) {
+        if (finished)
+            Thread_.join();
+        else
+            Thread_.detach();  // stuck in a kernel call: it holds its own reference
+    }
+    return finished;
+}
+
+TResultsSnapshot TPingThread::Results() const {
+    std::lock_guard lock(ResultsM_);
+    TResultsSnapshot s;
+    s.WriteHistory = WriteHistory;
+    s.ReadHistory = ReadHistory;
+    s.PingHistory = PingHistory;
+    s.WriteSpeed = WriteHistory[HistorySize];
+    s.ReadSpeed = ReadHistory[HistorySize];
+    s.PingSpeed = PingHistory[HistorySize];
+    s.LevelReference = LevelReference;
+    return s;
+}
+
+bool TPingThread::IsParked() const {
+    std::lock_guard lock(M_);
+    return Parked_;
+}
+
+bool TPingThread::WaitUntilParked(std::uint32_t ms) const {
+    std::unique_lock lock(M_);
+    return Cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Parked_ || Finished_; });
+}
+
+bool TPingThread::Finished() const {
+    std::lock_guard lock(M_);
+    return Finished_;
+}
+
+// ---- run routine --------------------------------------------------------
+
+void TPingThread::Run() {
+    try {
+        SafePoint();  // created suspended
+        do {
+            RunPass();
+        } while (!TerminateRequested && !Dying_);
+    } catch (const TThreadExit&) {
+    }
+    if (Probe_) {
+        Probe_->Close(*this);
+        Probe_.reset();
+    }
+    {
+        std::lock_guard lock(M_);
+        Finished_ = true;
+        Parked_ = false;
+    }
+    Cv_.notify_all();
+}
+
+void TPingThread::TakeSettings() {
+    std::lock_guard lock(M_);
+    Address = Pending_.Address;
+    Kind = Pending_.Kind;
+    AutoSize = Pending_.AutoSize;
+    TestSize = Pending_.TestSize;
+    Timeout = Pending_.Timeout;
+    if (Pending_.ResetAddress) IPAddress = Unresolved;
+    Pending_.ResetAddress = false;
+    SeenGeneration_ = SettingsGeneration_;
+    // This pass starts with the newest settings, so a restart asked for
+    // before now is already served.
+    Restart = false;
+    StatusText.clear();
+}
+
+void TPingThread::RunPass() {
+    TakeSettings();
+    {
+        std::lock_guard lock(ResultsM_);
+        LevelReference = 0;
+    }
+    UpperSum = 0;
+    UpperBase = 0;
+    UpperCount = 1;
+    TrendCount = 0;
+    TrendRecord.Read = TrendRecord.Write = TrendRecord.Ping = 0;
+
+    StatusText = "Testing...";
+    ShowResults();
+
+    if (!Probe_ || ProbeKind_ != Kind) {
+        if (Probe_) Probe_->Close(*this);
+        Probe_ = Ctx_->Probes ? Ctx_->Probes(Kind, *this) : nullptr;
+        ProbeKind_ = Kind;
+    }
+    if (Probe_) {
+        Probe_->RunLoop(*this);
+        Probe_->Close(*this);
+    } else {
+        // Nothing can be measured: keep showing "Testing..." until the
+        // settings change, without spinning.
+        WaitForSettingsChange();
+    }
+    Restart = false;
+    Halted = false;
+}
+
+// ---- safe points and waits -----------------------------------------------
+
+void TPingThread::SafePoint() {
+    std::unique_lock lock(M_);
+    if (Dying_) throw TThreadExit{};
+    if (SuspendCount_ == 0) return;
+    Parked_ = true;
+    Cv_.notify_all();
+    Cv_.wait(lock, [&] { return SuspendCount_ == 0 || Dying_; });
+    Parked_ = false;
+    if (Dying_) throw TThreadExit{};
+}
+
+void TPingThread::SuspendSelf() {
+    Suspend();
+    SafePoint();
+}
+
+void TPingThread::WaitFor(std::uint32_t ms) {
+    std::unique_lock lock(M_);
+    const std::uint64_t gen = SettingsGeneration_;
+    Cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return Ending() || SuspendCount_ > 0 || SettingsGeneration_ != gen;
+    });
+    if (Dying_) throw TThreadExit{};
+}
+
+void TPingThread::WaitForSettingsChange() {
+    std::unique_lock lock(M_);
+    Parked_ = true;
+    Cv_.notify_all();
+    Cv_.wait(lock, [&] { return Ending() || SettingsGeneration_ != SeenGeneration_; });
+    Parked_ = false;
+    if (Dying_) throw TThreadExit{};
+}
+
+void TPingThread::HoldWhileStopped() {
+    for (;;) {
+        {
+            std::unique_lock lock(M_);
+            if (Dying_) throw TThreadExit{};
+            if (!StopRequested || TerminateRequested) return;
+            if (SuspendCount_ == 0) {
+                Cv_.wait(lock, [&] {
+                    return !StopRequested || Ending() || SuspendCount_ > 0;
+                });
+                continue;
+            }
+        }
+        SafePoint();
+    }
+}
+
+// ---- cycle skeleton ---------------------------------------------------------
+
+void TPingThread::SetPriority(TPriority level) {
+    if (Priority_.exchange(level) == level) return;
+    if (Ctx_->ApplyOsPriority) {
+        // Best effort: raising priority needs privileges; a refusal is fine.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(level));
+    }
+}
+
+void TPingThread::BeginCycle() {
+    SafePoint();
+    SetPriority(TPriority::Lowest);
+    LastRunTick = Clock().TickMs();
+}
+
+std::int64_t TPingThread::MeasuredMicroseconds(std::int64_t start, std::int64_t end) const {
+    const std::int64_t frequency = Clock().CounterFrequency();
+    if (frequency == 0) return 0;
+    const double us = static_cast<double>(end - start) / static_cast<double>(frequency) * 1e6;
+    return static_cast<std::int64_t>(std::nearbyint(us));
+}
+
+void TPingThread::AddSample(THistory& history, double sample) {
+    std::lock_guard lock(ResultsM_);
+    std::move(history.begin() + 2, history.end(), history.begin() + 1);
+    history[HistorySize] = sample;
+}
+
+void TPingThread::UpdateLevelReference(double s) {
+    std::lock_guard lock(ResultsM_);
+    if (UpperBase == 0 && s > LevelReference) LevelReference = s;
+    if (s > UpperBase) {
+        UpperSum += s;
+        if (UpperCount >= 100) {
+            LevelReference = UpperSum / 100;
+            UpperBase = LevelReference;
+            UpperSum = 0;
+            UpperCount = 0;
+        }
+        UpperCount += 1;
+    }
+}
+
+bool TPingThread::ShowResults() {
+    if (StopRequested || TerminateRequested || !Ctx_->Sync) return false;
+    return Ctx_->Sync->Synchronize([this] {
+        if (StopRequested || TerminateRequested || !Ctx_->Table) return;
+        TResourceTable& t = *Ctx_->Table;
+        if (!StatusText.empty()) {
+            const int col = Kind == '3' ? colPingText : Kind == '2' ? colReadText : colWriteText;
+            t.SetCell(col, Row, StatusText);
+            StatusText.clear();
+            if (Ctx_->RepaintCells) Ctx_->RepaintCells(Row, col, col);
+            return;
+        }
+        t.SetCell(colWriteText, Row, Kind == '1' ? FormatSpeed(WriteSpeed) : std::string());
+        t.SetCell(colReadText, Row, Kind == '3' ? std::string() : FormatSpeed(ReadSpeed));
+        t.SetCell(colPingText, Row, Kind == '3' ? FormatSpeed(PingSpeed) : std::string());
+        if (Ctx_->RepaintCells) Ctx_->RepaintCells(Row, colWriteText, colPingText);
+    });
+}
+
+void TPingThread::ApplyPriorityRule(std::int64_t timeUs) {
+    TimeSum += timeUs;
+    if (++TimeCount < 20) return;
+    const std::int64_t a = TimeSum / 20;
+    TimeSum = 0;
+    TimeCount = 0;
+    switch (Kind) {
+        case '1':
+            CyclePriority = a < 0            ? TPriority::Lowest
+                            : a <= 20000     ? TPriority::Highest
+                            : a <= 60000     ? TPriority::AboveNormal
+                            : a <= 200000    ? TPriority::Normal
+                            : a <= 1000000   ? TPriority::BelowNormal
+                                             : TPriority::Lowest;
+            break;
+        case '2':
+            CyclePriority = TPriority::AboveNormal;
+            break;
+        case '3':
+            CyclePriority = (a >= 0 && a <= 20000) ? TPriority::Highest : TPriority::Lowest;
+            break;
+        default:
+            break;
+    }
+}
+
+void TPingThread::QuarterHourCheck() {
+    if (TerminateRequested) {
+        Restart = true;
+        Halted = false;
+    }
+    const int minute = Clock().LocalNow().Minute;
+    if (minute % 15 != 0 || minute == LastQuarter) return;
+    TrendRecord.Name = Address;
+    // When the window turned the call away (it is waiting for the threads),
+    // the sums stay and a later cycle of the same minute tries again.
+    if (Ctx_->Sync && Ctx_->Sync->Synchronize([this] { FlushTrend(); })) LastQuarter = minute;
+}
+
+void TPingThread::FlushTrend() {
+    if (!Ctx_->TrendEnabled) return;
+    if (TrendCount > 0) {
+        TrendRecord.Read /= TrendCount;
+        TrendRecord.Write /= TrendCount;
+        TrendRecord.Ping /= TrendCount;
+    }
+    if (Ctx_->TrendWriter) Ctx_->TrendWriter->WriteRecord(TrendRecord);
+    TrendCount = 0;
+    TrendRecord.Read = TrendRecord.Write = TrendRecord.Ping = 0;
+}
+
+void TPingThread::Pace() {
+    if (StopRequested || TerminateRequested) return;
+    const auto elapsed = static_cast<std::int64_t>(Clock().TickMs() - LastRunTick.load());
+    if (elapsed < Interval.load() && !(Kind == '1' && Restart)) SuspendSelf();
+}
+
+void TPingThread::AddTrendSample() {
+    switch (Kind) {
+        case '1':
+            TrendRecord.Read += ReadSpeed;
+            TrendRecord.Write += WriteSpeed;
+            break;
+        case '2':
+            TrendRecord.Read += ReadSpeed;
+            break;
+        case '3':
+            TrendRecord.Ping += PingSpeed;
+            break;
+        default:
+            break;
+    }
+    TrendCount += 1;
+}
+
+void TPingThread::EndCycle() {
+    AddTrendSample();
+    QuarterHourCheck();
+    CountCycle();
+    Pace();
+    if (Kind != '1') HoldWhileStopped();
+}
+
+void TPingThread::FailIo() {
+    StatusText = "I/O error.";
+    ShowResults();
+    Halted = true;
+    SuspendSelf();
+}
+
+}  // namespace tarvik

@@ -1,0 +1,360 @@
+#include "engine/ping_thread.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/measuring_control.h"
+#include "engine/speed_text.h"
+#include "support/engine_harness.h"
+
+namespace tarvik {
+namespace {
+
+using test::TEngineHarness;
+
+class PingThreadTest : public ::testing::Test {
+protected:
+    TEngineHarness H;
+    TMeasuringControl Control{H.Table, H.Sync, H.Clock, {0, 0, 2000, 0}};
+
+    bool Parked(const std::shared_ptr<TPingThread>& t) {
+        return H.PumpUntil([&] { return t->IsParked(); });
+    }
+    // One activation tick after the clock moved on by ms; waits for the
+    // cycle it may start to end.
+    void Tick(const std::shared_ptr<TPingThread>& t, std::uint32_t ms, int cycles = 0) {
+        const auto before = t->CycleCount();
+        H.Clock.Advance(ms);
+        Control.Activate();
+        ASSERT_TRUE(H.PumpUntil(
+            [&] { return t->CycleCount() == before + cycles && t->IsParked(); }));
+    }
+};
+
+TEST(SpeedText, Format) {
+    EXPECT_EQ(FormatSpeed(12.5), "    12.50 KBps");
+    EXPECT_EQ(FormatSpeed(0), "     0.00 KBps");
+    EXPECT_EQ(FormatSpeed(123456789.125), "123456789.12 KBps");
+    EXPECT_EQ(FormatSpeed(53.3333), "    53.33 KBps");
+}
+
+TEST(ParseCellInt, Forms) {
+    const std::pair<const char*, int> cases[] = {
+        {"", 0},     {"  42", 42},  {"-17x", -17}, {"+5", 5},       {"12abc", 12},
+        {"abc", 0},  {"   ", 0},    {"-", 0},      {"99999999999", 2147483647},
+        {"1000 ms", 1000},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseCellInt(text), value) << text;
+}
+
+TEST_F(PingThreadTest, ShowsTestingBeforeTheFirstSample) {
+    auto t = H.AddResource("3", 1000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    ASSERT_GE(H.Shown.size(), 2u);
+    EXPECT_EQ(H.Shown[0].Col, colPingText);
+    EXPECT_EQ(H.Shown[0].Text, "Testing...");
+    EXPECT_EQ(H.Table.Cell(colPingText, 1), "    10.00 KBps");
+    EXPECT_EQ(H.Table.Cell(colReadText, 1), "");
+    EXPECT_EQ(H.Table.Cell(colWriteText, 1), "");
+}
+
+TEST_F(PingThreadTest, KindColumnsOfTheDisplayUpdate) {
+    auto drive = H.AddResource("1", 1000, "/mnt/a");
+    auto file = H.AddResource("2", 1000, "/mnt/f");
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] {
+        return drive->CycleCount() >= 1 && file->CycleCount() >= 1 && drive->IsParked() &&
+               file->IsParked();
+    }));
+    EXPECT_EQ(H.Table.Cell(colWriteText, 1), "    10.00 KBps");
+    EXPECT_EQ(H.Table.Cell(colReadText, 1), "    10.00 KBps");
+    EXPECT_EQ(H.Table.Cell(colPingText, 1), "");
+    EXPECT_EQ(H.Table.Cell(colWriteText, 2), "");
+    EXPECT_EQ(H.Table.Cell(colReadText, 2), "    10.00 KBps");
+}
+
+TEST_F(PingThreadTest, PacingByIntervalAndActivation) {
+    // Interval 1000 ms, cycles of 10 ms: the thread parks after each cycle and
+    // the activation tick wakes it once the interval has passed.
+    auto t = H.AddResource("3", 1000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    const auto firstStart = t->LastRunTick.load();
+    for (int i = 0; i < 19; ++i) Tick(t, 50);  // 950 ms after the start + 10
+    EXPECT_EQ(t->CycleCount(), 1u);
+    Tick(t, 50, 1);  // 1010 ms since the start
+    const auto gap = t->LastRunTick.load() - firstStart;
+    EXPECT_GE(gap, 1000u);
+    EXPECT_LT(gap, 1050u);
+}
+
+TEST_F(PingThreadTest, BackToBackWhenTheIntervalIsShorterThanACycle) {
+    H.Script->CycleMs = 100;
+    auto t = H.AddResource("3", 50);
+    Control.Start();
+    // No activation tick at all: the thread never suspends itself.
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 20; }));
+    EXPECT_FALSE(t->IsParked());
+}
+
+TEST_F(PingThreadTest, HistoryKeepsTheLast100SamplesNewestLast) {
+    H.Script->CycleMs = 100;
+    H.Script->Sample = [](std::uint64_t n) { return static_cast<double>(n + 1); };
+    auto t = H.AddResource("3", 50);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 150; }));
+    Control.Stop();
+    ASSERT_TRUE(t->WaitUntilParked(2000));
+    const auto r = t->Results();
+    const double newest = r.PingHistory[100];
+    EXPECT_GE(newest, 150);
+    for (int i = 1; i <= 100; ++i) EXPECT_EQ(r.PingHistory[i], newest - 100 + i) << i;
+    EXPECT_EQ(r.PingSpeed, newest);
+}
+
+TEST_F(PingThreadTest, LevelReferenceFollowsTheHighestThenBlockMeans) {
+    auto t = H.AddResource("3", 1000);  // stays parked: drive the rule directly
+    const double seq1[] = {5, 3, 8, 2};
+    for (double s : seq1) t->UpdateLevelReference(s);
+    EXPECT_EQ(t->Results().LevelReference, 8);
+    // 96 more samples of 10 complete the first block of 100 above 0.
+    for (int i = 0; i < 96; ++i) t->UpdateLevelReference(10);
+    EXPECT_DOUBLE_EQ(t->Results().LevelReference, (5 + 3 + 8 + 2 + 96 * 10) / 100.0);
+    const double base = t->Results().LevelReference;
+    // Samples at or below the reference are ignored; 100 above it make the next mean.
+    for (int i = 0; i < 500; ++i) t->UpdateLevelReference(base);
+    EXPECT_DOUBLE_EQ(t->Results().LevelReference, base);
+    for (int i = 0; i < 99; ++i) t->UpdateLevelReference(20);
+    EXPECT_DOUBLE_EQ(t->Results().LevelReference, base);
+    t->UpdateLevelReference(20);
+    EXPECT_DOUBLE_EQ(t->Results().LevelReference, 20);
+}
+
+TEST_F(PingThreadTest, StartAfterStopResetsLevelReferenceAndPartialQuarter) {
+    H.Clock.SetLocal({2026, 12, 10, 12, 1, 0, 0});
+    H.Script->Sample = [](std::uint64_t n) { return n < 3 ? 100.0 : 1.0; };
+    auto t = H.AddResource("3", 1000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    Tick(t, 1000, 1);
+    Tick(t, 1000, 1);
+    EXPECT_EQ(t->Results().LevelReference, 100);
+    Control.Stop();
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 4 && t->IsParked(); }));
+    EXPECT_EQ(t->Results().LevelReference, 1);
+    // The next record averages only the cycle after the restart.
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return H.Writer.Entries.size() == 1 && t->IsParked(); }));
+    EXPECT_EQ(H.Writer.Entries[0].Record.Ping, 1);
+    EXPECT_EQ(H.Writer.Entries[0].Record.Name, "host");
+}
+
+TEST_F(PingThreadTest, OneRecordPerQuarterHourMinute) {
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 30, 0});
+    H.Script->Sample = [](std::uint64_t n) { return static_cast<double>(n + 1); };
+    auto t = H.AddResource("3", 5000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    ASSERT_EQ(H.Writer.Entries.size(), 1u);  // ends at 12:15:30
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 40, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 2 && t->IsParked(); }));
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 55, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 3 && t->IsParked(); }));
+    EXPECT_EQ(H.Writer.Entries.size(), 1u);  // 12:15:40 and 12:15:55: same minute
+    H.Clock.SetLocal({2026, 12, 10, 12, 30, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 4 && t->IsParked(); }));
+    ASSERT_EQ(H.Writer.Entries.size(), 2u);
+    EXPECT_EQ(H.Writer.Entries[1].At.Minute, 30);
+    EXPECT_DOUBLE_EQ(H.Writer.Entries[1].Record.Ping, (2 + 3 + 4) / 3.0);
+}
+
+TEST_F(PingThreadTest, DisabledRecordingKeepsAccumulating) {
+    H.Clock.SetLocal({2026, 12, 10, 12, 14, 0, 0});
+    H.Ctx->TrendEnabled = false;
+    H.Script->Sample = [](std::uint64_t n) { return static_cast<double>(n + 1); };
+    auto t = H.AddResource("3", 1000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 2 && t->IsParked(); }));
+    EXPECT_TRUE(H.Writer.Entries.empty());
+    H.Ctx->TrendEnabled = true;
+    H.Clock.SetLocal({2026, 12, 10, 12, 30, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 3 && t->IsParked(); }));
+    ASSERT_EQ(H.Writer.Entries.size(), 1u);
+    EXPECT_DOUBLE_EQ(H.Writer.Entries[0].Record.Ping, 2.0);  // mean of 1, 2, 3
+}
+
+TEST_F(PingThreadTest, CreatedAt1258FirstRecordsAt1315) {
+    H.Clock.SetLocal({2026, 12, 10, 12, 58, 0, 0});
+    auto t = H.AddResource("3", 60000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    for (int m : {13 * 60 + 0, 13 * 60 + 1, 13 * 60 + 15}) {
+        H.Clock.SetLocal({2026, 12, 10, m / 60, m % 60, 0, 0});
+        const auto before = t->CycleCount();
+        Control.Activate();
+        ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == before + 1 && t->IsParked(); }));
+        if (m % 60 != 15) {
+            EXPECT_TRUE(H.Writer.Entries.empty()) << m;
+        }
+    }
+    ASSERT_EQ(H.Writer.Entries.size(), 1u);
+    EXPECT_EQ(H.Writer.Entries[0].At.Hour, 13);
+    EXPECT_EQ(H.Writer.Entries[0].At.Minute, 15);
+}
+
+TEST_F(PingThreadTest, PriorityRuleByKind) {
+    struct TCase {
+        const char* Kind;
+        std::int64_t TimeUs;
+        TPriority Expected;
+    };
+    const TCase cases[] = {
+        {"1", 20000, TPriority::Highest},     {"1", 20001, TPriority::AboveNormal},
+        {"1", 60001, TPriority::Normal},      {"1", 200001, TPriority::BelowNormal},
+        {"1", 1000001, TPriority::Lowest},    {"1", -5, TPriority::Lowest},
+        {"2", 10, TPriority::AboveNormal},    {"2", 5000000, TPriority::AboveNormal},
+        {"3", 20000, TPriority::Highest},     {"3", 20001, TPriority::Lowest},
+    };
+    for (const auto& c : cases) {
+        auto t = H.AddResource(c.Kind, 1000);
+        t->Kind = c.Kind[0];  // parked thread: drive the rule directly
+        t->CyclePriority = c.Kind[0] == '2' ? TPriority::AboveNormal : TPriority::BelowNormal;
+        for (int i = 0; i < 19; ++i) t->ApplyPriorityRule(c.TimeUs);
+        t->ApplyPriorityRule(c.TimeUs);
+        EXPECT_EQ(t->CyclePriority, c.Expected) << c.Kind << " " << c.TimeUs;
+        EXPECT_EQ(t->TimeCount, 0);
+    }
+}
+
+TEST_F(PingThreadTest, FileKindStaysAtLevel4) {
+    H.Script->CycleMs = 100;
+    H.Script->TimeUs = 5'000'000;  // very slow reads
+    auto t = H.AddResource("2", 10);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 45; }));
+    Control.Stop();
+    ASSERT_TRUE(t->WaitUntilParked(2000));
+    EXPECT_EQ(t->CyclePriority, TPriority::AboveNormal);
+}
+
+TEST_F(PingThreadTest, LoadSettingsParsesAndForcesANewLookupOnlyForANewAddress) {
+    auto t = H.AddResource("3", 1000, "example.org");
+    H.Table.SetCell(colInterval, 1, "  250ms");
+    H.Table.SetCell(colTestSize, 1, "-3");
+    H.Table.SetCell(colTimeout, 1, "");
+    H.Table.SetCell(colAutoSize, 1, "1");
+    H.Script->InCycle = [](TPingThread& th) {
+        if (th.IPAddress == TPingThread::Unresolved) th.IPAddress = 0x0100007F;
+    };
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+    EXPECT_EQ(t->Interval.load(), 250);
+    EXPECT_EQ(t->TestSize, -3);
+    EXPECT_EQ(t->Timeout, 0);
+    EXPECT_TRUE(t->AutoSize);
+    EXPECT_EQ(t->IPAddress, 0x0100007Fu);
+    // Editing only the interval keeps the resolved address ...
+    H.Script->InCycle = nullptr;
+    H.Table.SetCell(colInterval, 1, "300");
+    t->LoadSettings();
+    t->Resume();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 2 && t->IsParked(); }));
+    EXPECT_EQ(t->IPAddress, 0x0100007Fu);
+    // ... a new address clears it.
+    H.Table.SetCell(colAddress, 1, "example.net");
+    t->LoadSettings();
+    t->Resume();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 3 && t->IsParked(); }));
+    EXPECT_EQ(t->IPAddress, TPingThread::Unresolved);
+    EXPECT_EQ(t->Address, "example.net");
+}
+
+TEST_F(PingThreadTest, UnknownKindShowsTestingAndWaitsWithoutSpinning) {
+    auto t = H.AddResource("7", 1);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->IsParked(); }));
+    for (int i = 0; i < 20; ++i) {
+        H.Clock.Advance(50);
+        Control.Activate();
+        H.Sync->RunPending();
+    }
+    EXPECT_EQ(t->CycleCount(), 0u);
+    EXPECT_EQ(H.Table.Cell(colWriteText, 1), "Testing...");
+    // A change of kind makes it measure.
+    H.Table.SetCell(colKind, 1, "3");
+    t->LoadSettings();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 1; }));
+}
+
+TEST_F(PingThreadTest, HaltedThreadIsLeftAloneUntilLoadSettings) {
+    bool failOnce = true;
+    H.Script->InCycle = [&](TPingThread& th) {
+        if (failOnce) {
+            failOnce = false;
+            th.FailIo();
+        }
+    };
+    auto t = H.AddResource("1", 1000, "/missing");
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->Halted && t->IsParked(); }));
+    EXPECT_EQ(H.Table.Cell(colWriteText, 1), "I/O error.");
+    for (int i = 0; i < 40; ++i) {
+        H.Clock.Advance(50);
+        Control.Activate();
+    }
+    EXPECT_TRUE(t->IsParked());
+    EXPECT_EQ(t->CycleCount(), 0u);
+    Control.Stop();
+    Control.Start();  // LoadSettings clears Halted; the thread starts over
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 2 && !t->Halted; }));
+}
+
+TEST_F(PingThreadTest, CloseDoesNotHangOnAThreadBlockedInItsSynchronousCall) {
+    auto t = H.AddResource("3", 1000);
+    Control.Start();
+    // Nobody pumps: the thread blocks in its "Testing..." display call.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TMeasuringControl closing(H.Table, H.Sync, H.Clock, {0, 0, 2000, 0});
+    const auto start = std::chrono::steady_clock::now();
+    closing.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(t->Finished());
+    EXPECT_EQ(H.Table.Thread(1), nullptr);
+}
+
+TEST_F(PingThreadTest, CloseLeavesAThreadStuckInAProbeBehind) {
+    std::atomic<bool> release{false}, inside{false};
+    H.Script->InCycle = [&](TPingThread&) {
+        inside = true;  // like a read on a dead network mount
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    auto t = H.AddResource("2", 1000);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return inside.load(); }));
+    std::weak_ptr<TPingThread> weak = t;
+    t.reset();
+    TMeasuringControl closing(H.Table, H.Sync, H.Clock, {0, 0, 100, 0});
+    const auto start = std::chrono::steady_clock::now();
+    closing.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    auto stuck = weak.lock();
+    ASSERT_NE(stuck, nullptr);  // kept alive by its own thread
+    EXPECT_FALSE(stuck->Finished());
+    stuck.reset();
+    release = true;  // the stuck call returns; the thread ends by itself
+    for (int i = 0; i < 400 && !weak.expired(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace tarvik
