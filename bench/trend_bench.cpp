@@ -1,0 +1,222 @@
+// The trend chart's reads over a year of history: 96 quarter-hour lookups for
+// each of 100 resources, through the trend file's stamp index, against a
+// linear scan of a list of every index entry with one read per record.
+// The year (3.5 million records, about 1 GB) is generated once into a
+// temporary directory and removed at exit.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "trend/trend_file.h"
+
+namespace {
+
+using namespace tarvik;
+
+constexpr int kResources = 100;
+constexpr int kDays = 365;
+constexpr int kFirstDay = 46023;  // 2026-01-01
+// A day in the middle of the year: what the chart shows.
+constexpr int kShownDay = kFirstDay + 182;
+
+std::string ResourceName(int r) { return "\\\\filer" + std::to_string(r) + "\\share\\speed"; }
+
+class TNoClock final : public IClock {
+  public:
+    std::uint64_t TickMs() const override { return 0; }
+    std::int64_t Counter() const override { return 0; }
+    std::int64_t CounterFrequency() const override { return 0; }
+    TLocalTime LocalNow() const override { return {}; }
+    void SleepMs(std::uint32_t) const override {}
+};
+
+// One year of quarter hours, each with a record of every resource, written
+// in flush order as the program writes them.
+class TYearFiles {
+  public:
+    TYearFiles() {
+        std::string tmpl = "/tmp/tarvik_trend_bench_XXXXXX";
+        if (::mkdtemp(tmpl.data()) == nullptr) {
+            std::abort();
+        }
+        Dir = tmpl;
+        Data = Dir + "/KOR_VEL.D";
+        Index = Dir + "/KOR_VEL.ND";
+        std::ofstream data(Data, std::ios::binary);
+        std::ofstream index(Index, std::ios::binary);
+        const std::vector<char> header(kTrendHeaderSize, 0);
+        data.write(header.data(), static_cast<std::streamsize>(header.size()));
+        std::int64_t offset = kTrendHeaderSize;
+        std::vector<std::string> names;
+        for (int r = 0; r < kResources; ++r) {
+            names.push_back(ResourceName(r));
+        }
+        std::vector<char> dataBuf;
+        std::vector<char> indexBuf;
+        for (int q = 1; q <= kDays * kTrendSlotsPerDay; ++q) {
+            const double stamp = RoundTrendStamp(kFirstDay + q / double{kTrendSlotsPerDay});
+            for (int r = 0; r < kResources; ++r) {
+                TTrendRecord rec;
+                rec.Name = names[static_cast<std::size_t>(r)];
+                rec.Read = 1000.0 + r + q % 97;
+                rec.Write = 500.0 + r;
+                rec.Time = stamp;
+                const auto bytes = EncodeTrendRecord(rec);
+                const auto entry = EncodeTrendIndexEntry(stamp, static_cast<std::int32_t>(offset));
+                dataBuf.insert(dataBuf.end(), bytes.begin(), bytes.end());
+                indexBuf.insert(indexBuf.end(), entry.begin(), entry.end());
+                offset += kTrendRecordSize;
+                ++Records;
+            }
+            if (dataBuf.size() > (32 << 20)) {
+                Flush(data, dataBuf);
+                Flush(index, indexBuf);
+            }
+        }
+        Flush(data, dataBuf);
+        Flush(index, indexBuf);
+    }
+    ~TYearFiles() { std::filesystem::remove_all(Dir); }
+
+    std::string Dir, Data, Index;
+    std::int64_t Records = 0;
+
+  private:
+    static void Flush(std::ofstream& out, std::vector<char>& buf) {
+        out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+        buf.clear();
+    }
+};
+
+const TYearFiles& Year() {
+    static const TYearFiles files;
+    return files;
+}
+
+// The list lookup for comparison: every index entry in file order, the
+// first entry with an equal stamp found by a linear scan, then one read per
+// record while the stamp stays the same. `cap` keeps only the newest entries.
+class TLinearIndex {
+  public:
+    TLinearIndex(const TYearFiles& files, std::size_t cap) {
+        Fd_ = ::open(files.Data.c_str(), O_RDONLY | O_CLOEXEC);
+        std::ifstream in(files.Index, std::ios::binary);
+        std::uint8_t e[kTrendIndexEntrySize];
+        while (in.read(reinterpret_cast<char*>(e), sizeof e)) {
+            TEntry entry;
+            std::memcpy(&entry.Time, e, 8);
+            std::memcpy(&entry.Offset, e + 8, 4);
+            Entries_.push_back(entry);
+        }
+        if (Entries_.size() > cap) {
+            Entries_.erase(Entries_.begin(), Entries_.end() - static_cast<std::ptrdiff_t>(cap));
+        }
+        Entries_.shrink_to_fit();
+    }
+    ~TLinearIndex() { ::close(Fd_); }
+
+    bool Find(const std::string& key, double stamp, TTrendRecord& out) const {
+        const TEntry* first = nullptr;
+        for (const TEntry& e : Entries_) {
+            if (e.Time == stamp) {
+                first = &e;
+                break;
+            }
+        }
+        if (first == nullptr) {
+            return false;
+        }
+        TTrendRecordBytes rec;
+        for (off_t pos = first->Offset;; pos += kTrendRecordSize) {
+            if (::pread(Fd_, rec.data(), rec.size(), pos) != static_cast<ssize_t>(rec.size())) {
+                return false;
+            }
+            const TTrendRecord r = DecodeTrendRecord(rec);
+            if (r.Time != stamp) {
+                return false;
+            }
+            if (r.Name == key && TrendRecordIntact(rec)) {
+                out = r;
+                return true;
+            }
+        }
+    }
+    std::size_t MemoryBytes() const { return Entries_.capacity() * sizeof(TEntry); }
+
+  private:
+    struct TEntry {
+        double Time;
+        std::int32_t Offset;
+    };
+    int Fd_ = -1;
+    std::vector<TEntry> Entries_;
+};
+
+void BM_OpenYear(benchmark::State& state) {
+    const TYearFiles& files = Year();
+    const TNoClock clock;
+    for (auto _ : state) {
+        TTrendFile file(files.Data, files.Index, clock);
+        benchmark::DoNotOptimize(file.IndexedStamps());
+    }
+    state.counters["records"] = static_cast<double>(files.Records);
+}
+BENCHMARK(BM_OpenYear)->Unit(benchmark::kMillisecond);
+
+void BM_DayOf100Resources_StampIndex(benchmark::State& state) {
+    const TYearFiles& files = Year();
+    const TNoClock clock;
+    const TTrendFile file(files.Data, files.Index, clock);
+    int found = 0;
+    for (auto _ : state) {
+        found = 0;
+        for (int r = 0; r < kResources; ++r) {
+            const auto day = file.ReadDay(ResourceName(r), kShownDay);
+            for (const TTrendDaySlot& slot : day) {
+                found += slot.Found;
+            }
+        }
+    }
+    state.counters["found"] = found;
+    state.counters["stamps"] = static_cast<double>(file.IndexedStamps());
+    state.counters["index_bytes"] = static_cast<double>(file.IndexMemoryBytes());
+}
+BENCHMARK(BM_DayOf100Resources_StampIndex)->Unit(benchmark::kMillisecond);
+
+// Arg 0: every entry kept; otherwise the number of newest entries kept.
+void BM_DayOf100Resources_LinearScan(benchmark::State& state) {
+    const TYearFiles& files = Year();
+    const auto cap = state.range(0) == 0 ? SIZE_MAX : static_cast<std::size_t>(state.range(0));
+    const TLinearIndex index(files, cap);
+    int found = 0;
+    for (auto _ : state) {
+        found = 0;
+        TTrendRecord out;
+        for (int r = 0; r < kResources; ++r) {
+            const std::string key = TrendName(ResourceName(r));
+            for (int p = 1; p <= kTrendSlotsPerDay; ++p) {
+                found += index.Find(key, RoundTrendStamp(TrendSlotStamp(kShownDay, p)), out);
+            }
+        }
+    }
+    state.counters["found"] = found;
+    state.counters["index_bytes"] = static_cast<double>(index.MemoryBytes());
+}
+BENCHMARK(BM_DayOf100Resources_LinearScan)
+    ->Arg(65000)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,480 @@
+// The trend files on disk: exact layout, stamping and lookup, locking, and
+// what a damaged or torn pair of files leaves readable.
+#include "trend/trend_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <vector>
+
+#include "platform/date_time.h"
+#include "support/fake_clock.h"
+
+namespace tarvik {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+void Append(Bytes& to, std::span<const std::uint8_t> bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+// 2026-12-10, the fake clock's default day.
+constexpr int kDay = 46366;
+
+double At(int hour, int minute, int day = kDay) { return day + (hour * 60 + minute) / 1440.0; }
+
+TLocalTime Local(int hour, int minute, int second, int day = kDay) {
+    TLocalTime t;
+    CivilFromDays(day, t.Year, t.Month, t.Day);
+    t.Hour = hour;
+    t.Minute = minute;
+    t.Second = second;
+    return t;
+}
+
+class TrendFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarvik_trend_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        Dir = tmpl;
+        Data = Dir + "/KOR_VEL.D";
+        Index = Dir + "/KOR_VEL.ND";
+    }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+
+    void Write(TTrendFile& file, const std::string& name, TLocalTime at, double read,
+               double write = 0, double ping = 0) {
+        Clock.SetLocal(at);
+        TTrendRecord r;
+        r.Name = name;
+        r.Read = read;
+        r.Write = write;
+        r.Ping = ping;
+        file.WriteRecord(r);
+    }
+
+    // The read average found for a name at a stamp, or NaN when not found.
+    static double Find(const TTrendFile& file, const std::string& name, double stamp) {
+        TTrendRecord r;
+        r.Name = name;
+        r.Time = stamp;
+        r.Read = r.Write = r.Ping = 7;
+        if (file.ReadRecord(r)) {
+            return r.Read;
+        }
+        EXPECT_EQ(r.Read + r.Write + r.Ping, 0) << "averages cleared on a miss";
+        return std::nan("");
+    }
+
+    std::string Dir, Data, Index;
+    // The fake clock only moves forward from its start: start before every
+    // instant the tests use.
+    test::TFakeClock Clock{Local(0, 0, 0, kDay - 1)};
+};
+
+// A data file and its index built in memory, one record per (name, stamp).
+struct TFixtureFiles {
+    Bytes Data = Bytes(kTrendHeaderSize, 0);
+    Bytes Index;
+    std::int32_t Add(const std::string& name, double stamp, double read) {
+        TTrendRecord r;
+        r.Name = name;
+        r.Time = stamp;
+        r.Read = read;
+        const auto offset = static_cast<std::int32_t>(Data.size());
+        Append(Data, EncodeTrendRecord(r));
+        Append(Index, EncodeTrendIndexEntry(stamp, offset));
+        return offset;
+    }
+};
+
+TEST(TrendChecksum, WeightsRestartAtPosition256) {
+    const std::uint8_t abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(TrendChecksum(abc), 0x0060024Eu);
+    // 257 ones: positions 1..255 weigh 1..255, 256 weighs 0, 257 weighs 1,
+    // so S = 255 * 256 / 2 + 1 = 32641 = 0x7F81; an odd count xors to 1.
+    const Bytes ones(257, 1);
+    EXPECT_EQ(TrendChecksum(ones), 0x00017F81u);
+}
+
+TEST(TrendName, UpperCasesAndCutsAtACharacterBoundary) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"host.example.com", "HOST.EXAMPLE.COM"},
+        {"a{z`@Z", "A{Z`@Z"},
+        // Bytes 224 and up lose 32; below 224 they stay (223 is the edge).
+        {"\xE0\xFF\xDF\xC3\xA9", "\xC0\xDF\xDF\xC3\xA9"},
+        {std::string(300, 'x'), std::string(255, 'X')},
+        // "é" (C3 A9) would be split by the 255-byte cut: it goes whole.
+        {std::string(254, 'a') + "\xC3\xA9", std::string(254, 'A')},
+        {std::string(253, 'a') + "\xE2\x82\xAC", std::string(253, 'A')},
+        {std::string(252, 'a') + "\xE2\x82\xAC", std::string(252, 'A') + "\xC2\x82\xAC"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TrendName(c.in), c.out) << c.in;
+    }
+}
+
+TEST_F(TrendFileTest, FirstStartCreatesBothFiles) {
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_TRUE(file.IsWritable());
+    EXPECT_EQ(ReadAll(Data), Bytes(12, 0));
+    EXPECT_TRUE(std::filesystem::exists(Index));
+    EXPECT_EQ(std::filesystem::file_size(Index), 0u);
+    EXPECT_TRUE(std::isnan(Find(file, "x", At(12, 0))));
+}
+
+TEST_F(TrendFileTest, MissingDirectoryLeavesHistoryOff) {
+    TTrendFile file(Dir + "/none/KOR_VEL.D", Dir + "/none/KOR_VEL.ND", Clock);
+    EXPECT_FALSE(file.IsOpen());
+    Write(file, "x", Local(12, 0, 0), 1);
+    EXPECT_TRUE(std::isnan(Find(file, "x", At(12, 0))));
+    EXPECT_FALSE(std::filesystem::exists(Dir + "/none"));
+}
+
+// Day 32768 at 12:00 is 32768.5 = 2^15 * (1 + 2^-16), the double
+// 0x40E0001000000000, which has few non-zero bytes to weigh by hand.
+TEST_F(TrendFileTest, RecordAndIndexEntryAreByteExact) {
+    {
+        test::TFakeClock clock(Local(0, 0, 0, 32768));
+        TTrendFile file(Data, Index, clock);
+        // 40 seconds past the minute still stamps 12:00.
+        clock.SetLocal(Local(12, 0, 40, 32768));
+        TTrendRecord r;
+        r.Name = "abc";
+        r.Read = 1.0;
+        r.Write = 100.0;
+        file.WriteRecord(r);
+    }
+    Bytes rec(288, 0);
+    rec[0] = 3;  // length, then the upper-cased name; the rest of the name field is zero
+    rec[1] = 'A';
+    rec[2] = 'B';
+    rec[3] = 'C';
+    rec[256] = 0x81;  // read 1.0
+    rec[262] = 0x87;  // write 100.0 = 1.5625 * 2^6
+    rec[267] = 0x48;
+    const std::uint8_t stamp[8] = {0, 0, 0, 0, 0x10, 0, 0xE0, 0x40};
+    std::copy(std::begin(stamp), std::end(stamp), rec.begin() + 276);
+    // Position p (from 1) weighs p mod 256:
+    // S = 3*1 + 65*2 + 66*3 + 67*4          (length and name)
+    //   + 0x81*1                            (offset 256 is position 257)
+    //   + 0x87*7 + 0x48*12                  (offsets 262, 267)
+    //   + 0x10*25 + 0xE0*27 + 0x40*28       (offsets 280, 282, 283)
+    //   = 10777 = 0x2A19;
+    // X = 3^'A'^'B'^'C'^0x81^0x87^0x48^0x10^0xE0^0x40 = 0xBD.
+    const std::uint8_t sum[4] = {0x19, 0x2A, 0xBD, 0x00};
+    std::copy(std::begin(sum), std::end(sum), rec.begin() + 284);
+
+    Bytes data(12, 0);
+    data.insert(data.end(), rec.begin(), rec.end());
+    EXPECT_EQ(ReadAll(Data), data);
+    Bytes index(stamp, stamp + 8);
+    Append(index, std::array<std::uint8_t, 4>{12, 0, 0, 0});
+    EXPECT_EQ(ReadAll(Index), index);
+}
+
+TEST_F(TrendFileTest, StampIsTheMinuteTheFlushHappenedIn) {
+    TTrendFile file(Data, Index, Clock);
+    Write(file, "early", Local(12, 14, 59), 1);
+    Write(file, "h20", Local(12, 15, 20), 2);
+    Write(file, "h40", Local(12, 15, 40), 3);
+    // The quarter-hour slot 12:15 finds both flushes of minute 12:15 ...
+    const double slot = TrendSlotStamp(kDay + 0.3, 49);
+    EXPECT_EQ(Find(file, "h20", slot), 2);
+    EXPECT_EQ(Find(file, "h40", slot), 3);
+    // ... but not one from the minute before, nor any of them at 12:16.
+    EXPECT_TRUE(std::isnan(Find(file, "early", slot)));
+    EXPECT_EQ(Find(file, "early", At(12, 14)), 1);
+    EXPECT_TRUE(std::isnan(Find(file, "h40", At(12, 16))));
+    // The wanted stamp is rounded to the nearest minute.
+    EXPECT_EQ(Find(file, "h20", At(12, 15) + 29.0 / 86400), 2);
+}
+
+TEST_F(TrendFileTest, LookupMatchesNameWithoutRegardToCase) {
+    TTrendFile file(Data, Index, Clock);
+    Write(file, "srv/Share", Local(9, 30, 1), 10, 20);
+    Write(file, "192.168.0.1", Local(9, 30, 2), 0, 0, 30);
+    Write(file, "srv/share2", Local(9, 30, 3), 40);
+
+    TTrendRecord r;
+    r.Name = "SRV/share";
+    r.Time = At(9, 30);
+    ASSERT_TRUE(file.ReadRecord(r));
+    EXPECT_EQ(r.Name, "SRV/SHARE");
+    EXPECT_EQ(r.Read, 10);
+    EXPECT_EQ(r.Write, 20);
+    EXPECT_EQ(r.Ping, 0);
+    EXPECT_EQ(r.Time, At(9, 30));
+
+    r.Name = "192.168.0.1";
+    ASSERT_TRUE(file.ReadRecord(r));
+    EXPECT_EQ(r.Ping, 30);
+    EXPECT_EQ(Find(file, "Srv/Share2", At(9, 30)), 40);
+    EXPECT_TRUE(std::isnan(Find(file, "srv/shar", At(9, 30))));
+    EXPECT_TRUE(std::isnan(Find(file, "other", At(9, 30))));
+}
+
+TEST_F(TrendFileTest, RecordsSurviveReopening) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(10, 0, 5), 1);
+        Write(file, "b", Local(10, 0, 6), 2);
+        Write(file, "a", Local(10, 15, 5), 3);
+    }
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(file.IndexedStamps(), 2u);
+    EXPECT_EQ(Find(file, "a", At(10, 0)), 1);
+    EXPECT_EQ(Find(file, "b", At(10, 0)), 2);
+    EXPECT_EQ(Find(file, "a", At(10, 15)), 3);
+    EXPECT_EQ(std::filesystem::file_size(Data), 12u + 3 * 288);
+    EXPECT_EQ(std::filesystem::file_size(Index), 3u * 12);
+}
+
+TEST_F(TrendFileTest, DamagedRecordIsSkippedAsAbsent) {
+    // Byte 284 is the checksum, 256 the read value covered by it.
+    for (const std::size_t at : {284u, 256u}) {
+        {
+            std::filesystem::remove(Data);
+            std::filesystem::remove(Index);
+            TTrendFile file(Data, Index, Clock);
+            Write(file, "a", Local(8, 45, 0), 1);
+            Write(file, "b", Local(8, 45, 1), 2);
+        }
+        Bytes data = ReadAll(Data);
+        data[12 + at] ^= 0x01;
+        WriteAll(Data, data);
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_TRUE(std::isnan(Find(file, "a", At(8, 45)))) << at;
+        EXPECT_EQ(Find(file, "b", At(8, 45)), 2) << at;
+    }
+}
+
+TEST_F(TrendFileTest, ReadDayFillsTheQuarterHourSlots) {
+    TTrendFile file(Data, Index, Clock);
+    Write(file, "h", Local(0, 0, 3), 99);  // slot 96 of the day before
+    Write(file, "h", Local(0, 15, 10), 1);
+    Write(file, "h", Local(12, 0, 30), 48);
+    Write(file, "other", Local(12, 0, 31), 5);
+    Write(file, "h", Local(0, 0, 5, kDay + 1), 96, 0, 7);
+
+    const auto day = file.ReadDay("H", kDay + 0.75);
+    for (int i = 0; i < kTrendSlotsPerDay; ++i) {
+        const bool expected = i == 0 || i == 47 || i == 95;
+        EXPECT_EQ(day[i].Found, expected) << i;
+    }
+    EXPECT_EQ(day[0].Read, 1);
+    EXPECT_EQ(day[47].Read, 48);
+    EXPECT_EQ(day[95].Read, 96);
+    EXPECT_EQ(day[95].Ping, 7);
+    EXPECT_EQ(day[1].Read, 0);
+}
+
+TEST_F(TrendFileTest, FilesHeldByAnotherInstanceStayUntouched) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(7, 0, 0), 1);
+    }
+    const Bytes data = ReadAll(Data);
+    const Bytes index = ReadAll(Index);
+
+    // Another Tarvik on the same directory holds the pair.
+    {
+        TTrendFile first(Data, Index, Clock);
+        ASSERT_TRUE(first.IsOpen());
+        TTrendFile second(Data, Index, Clock);
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_TRUE(std::isnan(Find(second, "a", At(7, 0))));
+        Write(second, "b", Local(7, 15, 0), 2);
+        EXPECT_EQ(Find(first, "a", At(7, 0)), 1);
+    }
+    // Some other holder locks one of the two files.
+    for (const std::string& locked : {Data, Index}) {
+        const int fd = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        {
+            TTrendFile file(Data, Index, Clock);
+            EXPECT_FALSE(file.IsOpen()) << locked;
+            Write(file, "b", Local(7, 15, 0), 2);
+        }
+        ::close(fd);
+    }
+    EXPECT_EQ(ReadAll(Data), data);
+    EXPECT_EQ(ReadAll(Index), index);
+}
+
+TEST_F(TrendFileTest, ShortIndexLoadsWholeEntriesAndStaysAligned) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(6, 0, 0), 1);
+    }
+    Bytes index = ReadAll(Index);
+    index.insert(index.end(), {0x11, 0x22, 0x33, 0x44, 0x55});  // a torn entry
+    WriteAll(Index, index);
+    {
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_EQ(Find(file, "a", At(6, 0)), 1);
+        Write(file, "b", Local(6, 15, 0), 2);
+    }
+    // The new entry replaced the torn bytes instead of following them.
+    EXPECT_EQ(std::filesystem::file_size(Index), 24u);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(Find(file, "a", At(6, 0)), 1);
+    EXPECT_EQ(Find(file, "b", At(6, 15)), 2);
+}
+
+TEST_F(TrendFileTest, TornRecordAtTheEndIsKeptAndWrittenAfter) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(5, 0, 0), 1);
+    }
+    Bytes data = ReadAll(Data);
+    data.insert(data.end(), 100, 0xAA);
+    WriteAll(Data, data);
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "b", Local(5, 15, 0), 2);
+    }
+    const Bytes index = ReadAll(Index);
+    ASSERT_EQ(index.size(), 24u);
+    EXPECT_EQ(index[20] | index[21] << 8, 12 + 288 + 100);
+    EXPECT_EQ(std::filesystem::file_size(Data), 12u + 288 + 100 + 288);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(Find(file, "a", At(5, 0)), 1);
+    EXPECT_EQ(Find(file, "b", At(5, 15)), 2);
+}
+
+TEST_F(TrendFileTest, UnusableIndexEntriesAreTreatedAsMissing) {
+    const double stamp = At(4, 0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* what;
+        double stamp;
+        std::int32_t offset;
+    } bad[] = {
+        {"negative offset", stamp, -288},
+        {"offset past the end", stamp, 1 << 30},
+        {"record running past the end", stamp, 12 + 2 * 288 - 100},
+        {"NaN stamp", nan, 12},
+        {"infinite stamp", std::numeric_limits<double>::infinity(), 12},
+    };
+    for (const auto& b : bad) {
+        for (const bool withGoodEntry : {false, true}) {
+            TFixtureFiles files;
+            files.Add("a", stamp, 1);
+            files.Add("b", stamp, 2);
+            Bytes index;
+            Append(index, EncodeTrendIndexEntry(b.stamp, b.offset));
+            if (withGoodEntry) {
+                // The valid entries follow the bad one for the same minute.
+                index.insert(index.end(), files.Index.begin(), files.Index.end());
+            }
+            WriteAll(Data, files.Data);
+            WriteAll(Index, index);
+            TTrendFile file(Data, Index, Clock);
+            if (withGoodEntry) {
+                EXPECT_EQ(Find(file, "a", stamp), 1) << b.what;
+                EXPECT_EQ(Find(file, "b", stamp), 2) << b.what;
+            } else {
+                EXPECT_TRUE(std::isnan(Find(file, "a", stamp))) << b.what;
+                EXPECT_EQ(file.IndexedStamps(), 0u) << b.what;
+            }
+            EXPECT_TRUE(std::isnan(Find(file, "a", nan)));
+        }
+    }
+}
+
+// Another writer's arithmetic may land one step beside our k / 1440.
+TEST_F(TrendFileTest, StampsOneRoundingStepOffStillMatch) {
+    const double stamp = At(4, 15);
+    TFixtureFiles files;
+    files.Add("up", std::nextafter(stamp, 1e9), 1);
+    files.Add("down", std::nextafter(stamp, 0.0), 2);
+    files.Add("later", stamp + 1.0 / 1440, 3);
+    WriteAll(Data, files.Data);
+    WriteAll(Index, files.Index);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(file.IndexedStamps(), 2u);
+    EXPECT_EQ(Find(file, "up", stamp), 1);
+    EXPECT_EQ(Find(file, "down", stamp), 2);
+    EXPECT_TRUE(std::isnan(Find(file, "later", stamp)));
+    EXPECT_EQ(Find(file, "later", At(4, 16)), 3);
+}
+
+TEST_F(TrendFileTest, ClockGoingBackKeepsBothMinutesFindable) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(3, 30, 0), 1);
+        Write(file, "a", Local(3, 15, 0), 2);
+        Write(file, "a", Local(3, 45, 0), 3);
+        EXPECT_EQ(Find(file, "a", At(3, 15)), 2);
+        EXPECT_EQ(Find(file, "a", At(3, 30)), 1);
+    }
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(Find(file, "a", At(3, 15)), 2);
+    EXPECT_EQ(Find(file, "a", At(3, 30)), 1);
+    EXPECT_EQ(Find(file, "a", At(3, 45)), 3);
+}
+
+TEST_F(TrendFileTest, HistoryBeyond65000EntriesStaysFindable) {
+    // 70000 records: ten thousand minutes of seven resources each.
+    TFixtureFiles files;
+    const double first = At(0, 0);
+    for (int m = 0; m < 10000; ++m) {
+        for (int r = 0; r < 7; ++r) {
+            files.Add("r" + std::to_string(r), first + m / 1440.0, m * 10 + r);
+        }
+    }
+    WriteAll(Data, files.Data);
+    WriteAll(Index, files.Index);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(file.IndexedStamps(), 10000u);
+    EXPECT_EQ(Find(file, "r0", first), 0);
+    EXPECT_EQ(Find(file, "r6", first), 6);
+    EXPECT_EQ(Find(file, "r3", first + 5000 / 1440.0), 50003);
+    EXPECT_EQ(Find(file, "r6", first + 9999 / 1440.0), 99996);
+}
+
+TEST_F(TrendFileTest, NoRecordBeyondTheReachOfA32BitOffset) {
+    { TTrendFile file(Data, Index, Clock); }
+    // Sparse files: the last offset an index entry can hold, and one past it.
+    for (const off_t size : {off_t{0x7FFFFFFF}, off_t{0x80000000}}) {
+        std::filesystem::resize_file(Data, static_cast<std::uintmax_t>(size));
+        std::filesystem::resize_file(Index, 0);
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(2, 0, 0), 1);
+        if (size == 0x7FFFFFFF) {
+            EXPECT_EQ(Find(file, "a", At(2, 0)), 1);
+            EXPECT_EQ(std::filesystem::file_size(Index), 12u);
+        } else {
+            EXPECT_EQ(std::filesystem::file_size(Data), static_cast<std::uintmax_t>(size));
+            EXPECT_EQ(std::filesystem::file_size(Index), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarvik
