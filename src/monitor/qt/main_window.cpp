@@ -1,0 +1,591 @@
+#include "monitor/qt/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "engine/sync_caller.h"
+#include "monitor/qt/live_chart.h"
+#include "monitor/qt/prog_exit.h"
+#include "monitor/qt/resource_table_view.h"
+#include "trend/trend_file.h"
+#include "ui/colors_qt.h"
+#include "ui/help.h"
+#include "ui/icons.h"
+#include "ui/msg_dialog.h"
+
+namespace tarvik {
+namespace {
+
+// Client-area layout of the fixed window.
+constexpr int ClientWidth = 408;
+constexpr int ClientHeight = 378;
+const QRect ButtonPanelRect(0, 215, 408, 34);
+
+QFont ToQFont(const TFontSetting& f) {
+    QFont font(QString::fromStdString(f.Name), f.Size > 0 ? f.Size : 8);
+    font.setBold(f.Bold);
+    font.setItalic(f.Italic);
+    return font;
+}
+
+QLabel* SmallLabel(const QString& text, const QRect& geometry, QWidget* parent, QWidget* buddy) {
+    auto* label = new QLabel(text, parent);
+    QFont f = label->font();
+    f.setPointSize(6);
+    label->setFont(f);
+    label->setAlignment(Qt::AlignCenter);
+    label->setGeometry(geometry);
+    if (buddy) label->setBuddy(buddy);
+    return label;
+}
+
+}  // namespace
+
+TPingObject::TPingObject(TPingObjectOptions options) : Options_(std::move(options)) {
+    FormCreate();
+}
+
+TPingObject::~TPingObject() {
+    // A window destroyed without closing still ends its threads.
+    if (!Closed_) {
+        Closed_ = true;  // ~QWidget's close must not run the close handlers again
+        Sync_->Release();
+        Control_->Close();
+    }
+    // The table view reads the settings grid, a member that dies before the
+    // widget base: take the view down first.
+    Ctx_->RepaintCells = nullptr;
+    delete DisplayResourceTable;
+    DisplayResourceTable = nullptr;
+}
+
+QPushButton* TPingObject::MakeButton(const char* name, const QString& caption, const QString& glyph,
+                                     const QString& hint, int helpContext, const QRect& geometry,
+                                     QWidget* parent, bool checkable) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    if (!glyph.isEmpty()) b->setIcon(ButtonIcon(glyph));
+    b->setToolTip(hint);
+    b->setWhatsThis(hint);
+    b->setGeometry(geometry);
+    b->setCheckable(checkable);
+    b->setFocusPolicy(Qt::TabFocus);
+    if (helpContext > 0) b->setProperty("helpContext", helpContext);
+    b->installEventFilter(this);  // right-button context help
+    return b;
+}
+
+void TPingObject::FormCreate() {
+    setObjectName("PingObject");
+    setWindowTitle("Tarvik");
+    setWindowIcon(ApplicationIcon());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    QFont font("Sans Serif", 8);
+    font.setBold(true);
+    setFont(font);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    // The synchronous call from the measuring threads: queued onto the
+    // application's event loop, run there, the caller waiting meanwhile.
+    auto self = std::make_shared<std::weak_ptr<TSyncCaller>>();
+    Sync_ = std::make_shared<TSyncCaller>([self] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [weak = *self] { if (auto s = weak.lock()) s->RunPending(); },
+                Qt::QueuedConnection);
+    });
+    *self = Sync_;
+    Ctx_ = std::make_shared<TEngineContext>();
+    Ctx_->Clock = Options_.Clock;
+    Ctx_->Sync = Sync_;
+    Ctx_->Table = &ResourceTable;
+    Ctx_->Probes = Options_.Probes;
+
+    // ---- the live chart and the buttons beside it ----
+    Display = new TLiveChart(this);
+    Display->move(4, 4);
+    Display->display2->installEventFilter(this);
+    Display->Legend->installEventFilter(this);
+    ScaleUP = MakeButton("ScaleUP", "", "scaleup", "Changes the scale on the vertical axis", 195,
+                         {315, 14, 22, 22}, this);
+    ScaleDown = MakeButton("ScaleDown", "", "scaledown", "Changes the scale on the vertical axis",
+                           195, {315, 40, 22, 22}, this);
+    SmallLabel("Scale", {311, 64, 30, 12}, this, nullptr);
+    HGrdBtn = MakeButton("HGrdBtn", "", "hgrid", "Displays horisontal grid lines", 196,
+                         {342, 14, 30, 26}, this, true);
+    VGrdBtn = MakeButton("VGrdBtn", "", "vgrid", "Displays vertical grid lines", 196,
+                         {375, 14, 30, 26}, this, true);
+    StayOnTop = MakeButton("StayOnTop", "", "ontopup", "Keeps the window visible", 163,
+                           {342, 56, 30, 26}, this, true);
+    ShrinkAndGrow = MakeButton("ShrinkAndGrow", "", "shrink", "Shrinks or grows the window", 162,
+                               {375, 56, 30, 26}, this);
+    SmallLabel("Hor.Grid", {338, 2, 38, 12}, this, HGrdBtn);
+    SmallLabel("Vert.Grid", {371, 2, 38, 12}, this, VGrdBtn);
+    SmallLabel("On Top", {338, 44, 38, 12}, this, StayOnTop);
+    SmallLabel("&Shrink", {371, 44, 38, 12}, this, ShrinkAndGrow);
+    HGrdBtn->setChecked(true);
+    VGrdBtn->setChecked(true);
+
+    // ---- the resource table ----
+    DisplayResourceTable = new TDisplayResourceTable(ResourceTable, this);
+    DisplayResourceTable->setGeometry(4, 99, 400, 112);
+    DisplayResourceTable->installEventFilter(this);
+
+    // ---- the button row ----
+    ButtonPanel = new QWidget(this);
+    ButtonPanel->setObjectName("ButtonPanel");
+    ButtonPanel->setGeometry(ButtonPanelRect);
+    AddResource = MakeButton("AddResource", "", "add", "Adds new test resource", 134,
+                             {4, 4, 26, 26}, ButtonPanel);
+    EditCurResource = MakeButton("EditCurResource", "", "edit", "Edits current resource", 136,
+                                 {32, 4, 26, 26}, ButtonPanel);
+    DelResource = MakeButton("DelResource", "", "delete",
+                             "Deletes current resource. Enabled when process stopped.", 157,
+                             {60, 4, 26, 26}, ButtonPanel);
+    EditCurResource->setEnabled(false);
+    DelResource->setEnabled(false);
+    StartBtn = MakeButton("StartBtn", "Start", "start", "Starts the test process", 199,
+                          {90, 4, 56, 26}, ButtonPanel, true);
+    BitmapButton1 = MakeButton("BitmapButton1", "Stop", "stop", "Stops the test process", 201,
+                               {148, 4, 56, 26}, ButtonPanel, true);
+    StartBtn->setAutoExclusive(true);
+    BitmapButton1->setAutoExclusive(true);
+    BitmapButton1->setChecked(true);
+    TrendBmp = MakeButton("TrendBmp", "Trend", "trend", "Shows or hides trend screen", 164,
+                          {208, 4, 52, 26}, ButtonPanel, true);
+    SetBtn = MakeButton("SetBtn", "S&ettings", "settings", "Program settings", 0,
+                        {262, 4, 52, 26}, ButtonPanel);
+    CloseBtn = MakeButton("CloseBtn", "&Close", "close", "Closes the program.", 132,
+                          {316, 4, 44, 26}, ButtonPanel);
+    HelpBtn = MakeButton("HelpBtn", "&Help", "help", "", 120, {362, 4, 42, 26}, ButtonPanel);
+
+    HelpPopup = new QMenu(this);
+    HelpPopup->setObjectName("HelpPopup");
+    QAction* helpItem = HelpPopup->addAction("Help", this, [] { OpenHelpContents(); });
+    helpItem->setShortcut(Qt::Key_F1);
+    HelpPopup->setDefaultAction(helpItem);
+    HelpPopup->addAction("About", this, [this] { ShowAbout(); });
+
+    // ---- the trend area ----
+    TrendPanel = new QWidget(this);
+    TrendPanel->setObjectName("TrendPanel");
+    TrendPanel->setGeometry(0, 250, 408, 128);
+    auto* trendChart = new QFrame(TrendPanel);
+    trendChart->setObjectName("TrendDisplay");
+    trendChart->setGeometry(4, 2, 307, 91);
+    trendChart->setAutoFillBackground(true);
+    QPalette tp = trendChart->palette();
+    tp.setColor(QPalette::Window, QColor(0x00, 0x80, 0x00));
+    trendChart->setPalette(tp);
+    TrendScaleUp = MakeButton("TrendScaleUp", "", "scaleup", "Changes the scale on the vertical axis",
+                              195, {315, 12, 22, 22}, TrendPanel);
+    TrendScaleDown = MakeButton("TrendScaleDown", "", "scaledown",
+                                "Changes the scale on the vertical axis", 195, {315, 38, 22, 22},
+                                TrendPanel);
+    HTrendGrdBtn = MakeButton("HTrendGrdBtn", "", "hgrid", "Displays horisontal grid lines", 196,
+                              {342, 12, 30, 26}, TrendPanel, true);
+    VTrendGrdBtn = MakeButton("VTrendGrdBtn", "", "vgrid", "Displays vertical grid lines", 196,
+                              {375, 12, 30, 26}, TrendPanel, true);
+    HTrendGrdBtn->setChecked(true);
+    VTrendGrdBtn->setChecked(true);
+    PrintTrend = MakeButton("PrintTrend", "", "print", "Prints the trend report", 0,
+                            {342, 56, 30, 26}, TrendPanel);
+    CopyTrendBtn = MakeButton("CopyTrendBtn", "", "copy", "Copies the trend", 0, {375, 56, 30, 26},
+                              TrendPanel);
+    TrendPrevDate = MakeButton("TrendPrevDate", "", "prev", "Previous day", 0, {4, 98, 26, 24},
+                               TrendPanel);
+    TrendNextDate = MakeButton("TrendNextDate", "", "next", "Next day", 0, {285, 98, 26, 24},
+                               TrendPanel);
+    TrendDatePanel = new QLabel(TrendPanel);
+    TrendDatePanel->setObjectName("TrendDatePanel");
+    TrendDatePanel->setGeometry(34, 98, 247, 24);
+    TrendDatePanel->setAlignment(Qt::AlignCenter);
+    TrendDatePanel->setFrameShape(QFrame::Panel);
+    TrendDatePanel->setFrameShadow(QFrame::Sunken);
+    TrendDatePanel->setProperty("helpContext", 159);
+    TrendDatePanel->installEventFilter(this);
+
+    // ---- timers ----
+    auto makeTimer = [this](const char* name, int ms, bool enabled) {
+        auto* t = new QTimer(this);
+        t->setObjectName(name);
+        t->setInterval(ms);
+        if (enabled) t->start();
+        return t;
+    };
+    PingSendTimer = makeTimer("PingSendTimer", 50, false);
+    ThreadsActivation = makeTimer("ThreadsActivation", 50, false);
+    DialUpTimer = makeTimer("DialUpTimer", 3000, false);
+    TrendTimer = makeTimer("TrendTimer", 60000, true);
+    HideValueWindow = makeTimer("HideValueWindow", 1000, true);
+    connect(PingSendTimer, &QTimer::timeout, this, &TPingObject::PingSendTimerTimer);
+    connect(ThreadsActivation, &QTimer::timeout, this, &TPingObject::ThreadsActivationTimer);
+
+    // ---- handlers ----
+    connect(StartBtn, &QPushButton::clicked, this, [this] {
+        StartBtn->setChecked(true);
+        StartBtnClick();
+    });
+    connect(BitmapButton1, &QPushButton::clicked, this, [this] {
+        BitmapButton1->setChecked(true);
+        StopBtnClick();
+    });
+    connect(ShrinkAndGrow, &QPushButton::clicked, this, &TPingObject::ShrinkAndGrowClick);
+    connect(TrendBmp, &QPushButton::clicked, this, &TPingObject::TrendBmpClick);
+    connect(StayOnTop, &QPushButton::clicked, this, &TPingObject::StayOnTopClick);
+    connect(AddResource, &QPushButton::clicked, this, &TPingObject::AddResourceClick);
+    // QPushButton::clicked comes on mouse-up, as the close button wants.
+    connect(CloseBtn, &QPushButton::clicked, this, &TPingObject::CloseBtnClick);
+    connect(HelpBtn, &QPushButton::clicked, this, &TPingObject::HelpBtnClick);
+
+    Control_ = std::make_unique<TMeasuringControl>(ResourceTable, Sync_, *Options_.Clock,
+                                                   Options_.Delays);
+    Ctx_->RepaintCells = [this](int row, int first, int last) {
+        DisplayResourceTable->RepaintCells(row, first, last);
+    };
+
+    // Creation steps in their order.
+    Scale = TrendScale = 2.0;
+    Drawing = false;
+    FullWidth = ClientWidth;
+    FullHeight = ClientHeight;
+    Shrinked = false;
+    TrendEnabled = true;
+    StayOnTopSetting = false;
+    ExitConfirmed = false;
+    StartTick = TitleTick = Options_.Clock->TickMs();
+    ConnectWindowsTable.assign(2, {});
+    const TWindowSettings defaults;
+    MainFont = defaults.MainFont;
+    GridFont = defaults.GridFont;
+    EditLineFont = defaults.EditLineFont;
+    ShowErrorBox = [this](const QString& text) {
+        QMessageBox::critical(this, "Tarvik", QString(text).replace('\r', '\n'));
+    };
+}
+
+// ---- first showing ----------------------------------------------------------
+
+void TPingObject::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TPingObject::FormShow() {
+    if (HintsCreated) return;  // the body runs once
+    HintsCreated = true;
+    TrendBmp->setChecked(false);
+    ReadParametersFile();
+    PingSendTimerTimer();  // redraw once without events
+    if (FirstStart)
+        QMetaObject::invokeMethod(this, [this] { HandleFirstStart(); }, Qt::QueuedConnection);
+    else if (StayOnTopSetting)
+        QMetaObject::invokeMethod(this, [this] { ApplyStayOnTop(); }, Qt::QueuedConnection);
+    TrendDatePanel->setFont(ToQFont(EditLineFont));
+}
+
+void TPingObject::HandleFirstStart() {
+    if (FirstStart) {
+        AddResourceClick();
+        FirstStart = false;
+    }
+    if (StayOnTopSetting)
+        QMetaObject::invokeMethod(this, [this] { ApplyStayOnTop(); }, Qt::QueuedConnection);
+}
+
+void TPingObject::ApplyStayOnTop() {
+    StayOnTop->setChecked(true);
+    StayOnTopClick();
+}
+
+void TPingObject::CreateRowThread(int row) {
+    auto thread = TPingThread::Create(row, Ctx_);
+    ResourceTable.SetThread(row, thread);
+    thread->LoadSettings();
+}
+
+void TPingObject::UpdateRowButtons() {
+    const bool any = ResourceTable.RowCount() >= 2;
+    EditCurResource->setEnabled(any);
+    DelResource->setEnabled(any && !StartBtn->isChecked());
+}
+
+void TPingObject::ReadParametersFile() {
+    TWindowSettings s = CollectSettings();
+    TConfigLoadHooks hooks;
+    hooks.RowLoaded = [this](int row) { CreateRowThread(row); };
+    hooks.RowsLoaded = [this](int rows) {
+        DisplayResourceTable->SetRowCount(rows);
+        EditCurResource->setEnabled(rows >= 2);
+        DelResource->setEnabled(rows >= 2);
+    };
+    hooks.StartMeasuring = [this] {
+        StartBtn->setChecked(true);
+        StartBtnClick();
+    };
+    hooks.ShowReadError = [this](const std::string& text) {
+        if (ShowErrorBox) ShowErrorBox(QString::fromStdString(text));
+    };
+    const bool firstRun = IsFirstRunOnMachine(Options_.Paths);
+    EnsureProgramDirs(Options_.Paths);
+    const bool valid = tarvik::ReadParametersFile(Options_.Paths.ConfigFile(), firstRun,
+                                                  ResourceTable, s, hooks);
+    if (!valid) {
+        // First start: the live chart is shown, the rest keeps its start values.
+        TrendBmp->setChecked(false);
+        TrendBmpClick();
+        ConnectWindowsTable = s.ConnectWindowsTable;
+        MainFont = s.MainFont;
+        GridFont = s.GridFont;
+        setFont(ToQFont(MainFont));
+        FirstStart = s.FirstStart;
+    } else {
+        ApplySettings(s);
+    }
+    setWindowTitle("Tarvik");
+    Ctx_->TrendEnabled = TrendEnabled;
+    TrendFile = std::make_unique<TTrendFile>(Options_.Paths.TrendDataFile(),
+                                             Options_.Paths.TrendIndexFile(), *Options_.Clock);
+    Ctx_->TrendWriter = TrendFile.get();
+    DisplayResourceTable->setFont(ToQFont(GridFont));
+}
+
+void TPingObject::ApplySettings(const TWindowSettings& s) {
+    move(s.Left, s.Top);
+    TrendBmp->setChecked(s.Trend);
+    HGrdBtn->setChecked(s.HGrdBtn);
+    VGrdBtn->setChecked(s.VGrdBtn);
+    HTrendGrdBtn->setChecked(s.HTrendGrdBtn);
+    VTrendGrdBtn->setChecked(s.VTrendGrdBtn);
+    // The click flips the state back and lays the window out for it.
+    Shrinked = !s.Shrinked;
+    ShrinkAndGrowClick();
+    StayOnTopSetting = s.StayOnTopSetting;
+    for (int c = 0; c < 5; ++c) DisplayResourceTable->SetColWidth(c, s.ColWidths[c]);
+    Scale = s.Scale;
+    TrendScale = s.TrendScale;
+    DialUpTimer->setInterval(std::max(1, s.DialUpInterval));
+    if (s.DialUpEnabled)
+        DialUpTimer->start();
+    else
+        DialUpTimer->stop();
+    ConnectWindowsTable = s.ConnectWindowsTable;
+    MainFont = s.MainFont;
+    GridFont = s.GridFont;
+    EditLineFont = s.EditLineFont;
+    setFont(ToQFont(MainFont));
+    TrendEnabled = s.TrendEnabled;
+    UserKnownCDFileSize = s.UserKnownCDFileSize;
+    FirstStart = s.FirstStart;
+}
+
+TWindowSettings TPingObject::CollectSettings() const {
+    TWindowSettings s;
+    s.Left = pos().x();
+    s.Top = pos().y();
+    s.PingObjects = StartBtn->isChecked();
+    s.Trend = TrendBmp->isChecked();
+    s.HGrdBtn = HGrdBtn->isChecked();
+    s.VGrdBtn = VGrdBtn->isChecked();
+    s.HTrendGrdBtn = HTrendGrdBtn->isChecked();
+    s.VTrendGrdBtn = VTrendGrdBtn->isChecked();
+    s.Shrinked = Shrinked;
+    s.StayOnTopSetting = StayOnTopSetting;
+    s.StayOnTopDown = StayOnTop->isChecked();
+    for (int c = 0; c < 5; ++c) s.ColWidths[c] = DisplayResourceTable->ColWidth(c);
+    s.Scale = Scale;
+    s.TrendScale = TrendScale;
+    s.DialUpEnabled = DialUpTimer->isActive();
+    s.DialUpInterval = DialUpTimer->interval();
+    s.ConnectWindowsTable = ConnectWindowsTable;
+    s.MainFont = MainFont;
+    s.GridFont = GridFont;
+    s.EditLineFont = EditLineFont;
+    s.TrendEnabled = TrendEnabled;
+    s.UserKnownCDFileSize = UserKnownCDFileSize;
+    s.FirstStart = FirstStart;
+    return s;
+}
+
+void TPingObject::WriteParametersFile() {
+    EnsureProgramDirs(Options_.Paths);
+    const auto error =
+        tarvik::WriteParametersFile(Options_.Paths.ConfigFile(), ResourceTable, CollectSettings());
+    if (error && TMsgDialog::Instance())
+        TMsgDialog::Instance()->Execute("Error", QString::fromStdString(*error));
+}
+
+// ---- Start and Stop -----------------------------------------------------------
+
+void TPingObject::StartBtnClick() {
+    PingSendTimer->start();
+    Control_->Start();
+    DelResource->setEnabled(false);
+    ThreadsActivation->start();
+}
+
+void TPingObject::StopBtnClick() {
+    PingSendTimer->stop();
+    ThreadsActivation->stop();
+    Control_->Stop();
+    DelResource->setEnabled(ResourceTable.RowCount() >= 2);
+}
+
+void TPingObject::ThreadsActivationTimer() { Control_->Activate(); }
+
+void TPingObject::PingSendTimerTimer() {
+    // The live chart's drawing and the speed events plug in here.
+    if (Drawing) return;
+    Drawing = true;
+    Display->display2->update();
+    Drawing = false;
+}
+
+// ---- size and layering ------------------------------------------------------------
+
+void TPingObject::ShrinkAndGrowClick() {
+    if (!Shrinked) {
+        setFixedSize(ShrinkAndGrow->x() + ShrinkAndGrow->width() + 2,
+                     ShrinkAndGrow->y() + ShrinkAndGrow->height() + 2);
+        ShrinkAndGrow->setIcon(ButtonIcon("grow"));
+        Shrinked = true;
+    } else {
+        ShrinkAndGrow->setIcon(ButtonIcon("shrink"));
+        Shrinked = false;
+        TrendBmpClick();
+    }
+}
+
+void TPingObject::TrendBmpClick() {
+    if (Shrinked) return;  // the compact layout wins until the window grows
+    if (TrendBmp->isChecked())
+        setFixedSize(FullWidth, FullHeight);
+    else
+        setFixedSize(FullWidth, ButtonPanel->y() + ButtonPanel->height());
+}
+
+void TPingObject::SetTopmost(bool on) {
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible) show();
+}
+
+void TPingObject::StayOnTopClick() {
+    SetTopmost(StayOnTop->isChecked());
+    StayOnTop->setIcon(ButtonIcon(StayOnTop->isChecked() ? "ontopdown" : "ontopup"));
+}
+
+void TPingObject::LiftStayOnTop() {
+    if (StayOnTop->isChecked()) SetTopmost(false);
+}
+
+void TPingObject::RestoreStayOnTop() {
+    if (StayOnTop->isChecked()) {
+        SetTopmost(true);
+        StayOnTop->setIcon(ButtonIcon("ontopdown"));
+    }
+}
+
+void TPingObject::AddResourceClick() {
+    if (OnAddResource) {
+        LiftStayOnTop();
+        OnAddResource();
+        RestoreStayOnTop();
+    }
+}
+
+// ---- help -------------------------------------------------------------------------
+
+void TPingObject::HelpBtnClick() { HelpPopup->popup(QCursor::pos()); }
+
+void TPingObject::ShowAbout() {
+    LiftStayOnTop();
+    QMessageBox::about(this, "About Tarvik",
+                       "<b>Tarvik</b><br>Measures the data transfer speed of network resources "
+                       "and keeps a day-by-day history of it.");
+    RestoreStayOnTop();
+}
+
+void TPingObject::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        OpenHelpContents();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TPingObject::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (mouse->button() == Qt::RightButton && widget && widget != DisplayResourceTable) {
+            const int context = widget->property("helpContext").toInt();
+            if (context > 0) {
+                ShowContextHelp(widget, context, mouse->globalPosition().toPoint());
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- closing -------------------------------------------------------------------------
+
+void TPingObject::CloseBtnClick() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+}
+
+bool TPingObject::FormCloseQuery() {
+    StopBtnClick();
+    if (!ExitConfirmed && Options_.Clock->TickMs() - StartTick <= 5000) {
+        LiftStayOnTop();
+        if (!ProgExit) ProgExit = new TProgExit(this, ExitConfirmed);
+        ProgExit->show();
+        return false;
+    }
+    return true;
+}
+
+void TPingObject::closeEvent(QCloseEvent* event) {
+    if (Closed_) {
+        event->accept();
+        return;
+    }
+    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+    emit Closed();
+}
+
+void TPingObject::FormClose() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    WriteParametersFile();
+    Control_->Close();
+    Ctx_->TrendWriter = nullptr;
+    TrendFile.reset();
+    if (ProgExit) {
+        ProgExit->close();
+        delete ProgExit;
+        ProgExit = nullptr;
+    }
+    Closed_ = true;
+    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+}  // namespace tarvik

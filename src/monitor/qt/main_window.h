@@ -1,0 +1,162 @@
+// TPingObject: the main window and the spine of the program. It owns the
+// settings grid, one measuring thread per resource, the timers and the
+// parts of the window (live chart, resource table, trend area), and routes
+// Start, Stop, closing and the configuration between them.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "engine/measuring_control.h"
+#include "engine/ping_thread.h"
+#include "engine/resource_table.h"
+#include "platform/program_dir.h"
+#include "setup/config_file.h"
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace tarvik {
+
+class TDisplayResourceTable;
+class TLiveChart;
+class TProgExit;
+class TSyncCaller;
+class TTrendFile;
+
+struct TPingObjectOptions {
+    const IClock* Clock = &SystemClock();
+    TProgramPaths Paths = ProgramPaths();
+    TProbeFactory Probes;  // null: the program's own probes
+    TMeasuringDelays Delays;
+};
+
+class TPingObject : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPingObject(TPingObjectOptions options = {});
+    ~TPingObject() override;
+
+    // ---- controls, named as designed ----
+    QPushButton* AddResource;
+    QPushButton* EditCurResource;
+    QPushButton* DelResource;
+    QPushButton* ScaleUP;
+    QPushButton* ScaleDown;
+    QPushButton* HGrdBtn;
+    QPushButton* VGrdBtn;
+    QPushButton* ShrinkAndGrow;
+    QPushButton* StayOnTop;
+    QPushButton* StartBtn;
+    QPushButton* BitmapButton1;  // "Stop"
+    QPushButton* TrendBmp;
+    QPushButton* SetBtn;
+    QPushButton* CloseBtn;
+    QPushButton* HelpBtn;
+    QMenu* HelpPopup;
+    QWidget* ButtonPanel;
+    TLiveChart* Display;
+    TDisplayResourceTable* DisplayResourceTable;
+    QWidget* TrendPanel;
+    QPushButton* TrendScaleUp;
+    QPushButton* TrendScaleDown;
+    QPushButton* HTrendGrdBtn;
+    QPushButton* VTrendGrdBtn;
+    QPushButton* TrendPrevDate;
+    QPushButton* TrendNextDate;
+    QPushButton* PrintTrend;
+    QPushButton* CopyTrendBtn;
+    QLabel* TrendDatePanel;
+
+    QTimer* PingSendTimer;
+    QTimer* ThreadsActivation;
+    QTimer* DialUpTimer;
+    QTimer* TrendTimer;
+    QTimer* HideValueWindow;
+
+    // ---- window state ----
+    TResourceTable ResourceTable;
+    std::vector<TConnectWindowsRow> ConnectWindowsTable;
+    double Scale = 2.0;
+    double TrendScale = 2.0;
+    bool Drawing = false;
+    std::uint64_t StartTick = 0;
+    std::uint64_t TitleTick = 0;
+    int FullWidth = 0;
+    int FullHeight = 0;
+    bool Shrinked = false;
+    bool StayOnTopSetting = false;
+    bool FirstStart = false;
+    bool ExitConfirmed = false;
+    bool TrendEnabled = true;
+    bool UserKnownCDFileSize = false;
+    bool HintsCreated = false;
+    TFontSetting MainFont, GridFont, EditLineFont;
+    std::unique_ptr<TTrendFile> TrendFile;
+    TProgExit* ProgExit = nullptr;
+
+    // ---- handlers ----
+    void StartBtnClick();
+    void StopBtnClick();
+    void ThreadsActivationTimer();
+    void PingSendTimerTimer();
+    void ShrinkAndGrowClick();
+    void TrendBmpClick();
+    void StayOnTopClick();
+    void LiftStayOnTop();
+    void RestoreStayOnTop();
+    void AddResourceClick();
+    void CloseBtnClick();
+    void HelpBtnClick();
+    void ShowAbout();
+    void ReadParametersFile();
+    void WriteParametersFile();
+    // Creates the thread of a settings row and copies the row into it.
+    void CreateRowThread(int row);
+
+    // The Add resource wizard; until it is installed the button does nothing.
+    std::function<void()> OnAddResource;
+    // Standard error box of the configuration load (test hook).
+    std::function<void(const QString&)> ShowErrorBox;
+
+    const std::shared_ptr<TEngineContext>& Engine() const { return Ctx_; }
+    TMeasuringControl& Control() { return *Control_; }
+    const TProgramPaths& Paths() const { return Options_.Paths; }
+
+signals:
+    // The window has closed: configuration saved, threads ended.
+    void Closed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void FormClose();
+    void ApplySettings(const TWindowSettings& s);
+    TWindowSettings CollectSettings() const;
+    void HandleFirstStart();  // WM_FIRSTSTART
+    void ApplyStayOnTop();    // WM_APPLYSTAYONTOP
+    void SetTopmost(bool on);
+    void UpdateRowButtons();
+    QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,
+                            const QString& hint, int helpContext, const QRect& geometry,
+                            QWidget* parent, bool checkable = false);
+
+    TPingObjectOptions Options_;
+    std::shared_ptr<TSyncCaller> Sync_;
+    std::shared_ptr<TEngineContext> Ctx_;
+    std::unique_ptr<TMeasuringControl> Control_;
+    bool Closed_ = false;
+};
+
+}  // namespace tarvik
