@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
 
+#include "engine/probe_factory.h"
 #include "monitor/qt/main_window.h"
+#include "platform/icmp_socket.h"
 #include "setup/qt/parameters_dialog.h"
 #include "ui/msg_dialog.h"
 #include "ui/player.h"
@@ -46,7 +49,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Tarvik");
     QApplication::setQuitOnLastWindowClosed(false);
 
-    tarvik::TPingObject mainWindow;
+    // ICMP is checked once, before any window exists.
+    const tarvik::TIcmpBinding icmp = tarvik::BindIcmp();
+    if (!icmp.Available)
+        QMessageBox::critical(nullptr, "Tarvik", QString::fromStdString(icmp.Message).replace('\r', '\n'));
+
+    tarvik::TPingObjectOptions options;
+    options.Probes = tarvik::MakeProgramProbes(icmp.Available);
+    tarvik::TPingObject mainWindow(options);
     tarvik::TMsgDialog msgDialog(&mainWindow);
     tarvik::TPlayer player;
     tarvik::TParameters parameters(&mainWindow);

@@ -123,8 +123,12 @@ void TPingThread::ActivateIfDue() {
 }
 
 void TPingThread::Suspend() {
-    std::lock_guard lock(M_);
-    ++SuspendCount_;
+    {
+        std::lock_guard lock(M_);
+        ++SuspendCount_;
+    }
+    // A thread holding while stopped goes on to park.
+    Cv_.notify_all();
 }
 
 void TPingThread::Resume() {
