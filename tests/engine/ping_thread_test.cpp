@@ -97,6 +97,17 @@ TEST_F(PingThreadTest, BackToBackWhenTheIntervalIsShorterThanACycle) {
     EXPECT_FALSE(t->IsParked());
 }
 
+TEST_F(PingThreadTest, StopParksAHostThreadThatHoldsBeforeItsNextCycle) {
+    H.Script->CycleMs = 100;
+    auto t = H.AddResource("3", 50);
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 3; }));
+    Control.Stop();
+    const auto cycles = t->CycleCount();
+    EXPECT_TRUE(H.PumpUntil([&] { return t->IsParked(); }, 2000));
+    EXPECT_LE(t->CycleCount(), cycles + 1);
+}
+
 TEST_F(PingThreadTest, HistoryKeepsTheLast100SamplesNewestLast) {
     H.Script->CycleMs = 100;
     H.Script->Sample = [](std::uint64_t n) { return static_cast<double>(n + 1); };
@@ -281,7 +292,7 @@ TEST_F(PingThreadTest, LoadSettingsParsesAndForcesANewLookupOnlyForANewAddress) 
 TEST_F(PingThreadTest, UnknownKindShowsTestingAndWaitsWithoutSpinning) {
     auto t = H.AddResource("7", 1);
     Control.Start();
-    ASSERT_TRUE(H.PumpUntil([&] { return t->IsParked(); }));
+    ASSERT_TRUE(H.PumpUntil([&] { return !H.Shown.empty() && t->IsParked(); }));
     for (int i = 0; i < 20; ++i) {
         H.Clock.Advance(50);
         Control.Activate();
