@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     tarvik::TPingObject mainWindow(options);
     tarvik::TMsgDialog msgDialog(&mainWindow);
     tarvik::TPlayer player;
+    player.ShowDeviceError = [&msgDialog](const QString& text) { msgDialog.Execute("Error", text); };
     tarvik::TParameters parameters(&mainWindow);
     InstallCloseSignals(mainWindow);
 
