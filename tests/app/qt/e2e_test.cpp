@@ -64,6 +64,10 @@ TEST_F(EndToEnd, MeasuresClosesOnSigtermAndWritesTheConfigurationBack) {
     EXPECT_TRUE(ini.startsWith("; kept comment\n[Main]\nSign=Network speed")) << ini.toStdString();
     EXPECT_TRUE(ini.contains("Number=1"));
     EXPECT_TRUE(ini.contains("Object15=2"));
+    // The file was measured: its read speed text went into the saved cell.
+    const int cell = ini.indexOf("Object13=");
+    ASSERT_GE(cell, 0);
+    EXPECT_TRUE(ini.mid(cell, ini.indexOf('\n', cell) - cell).contains("KBps")) << ini.toStdString();
     EXPECT_TRUE(ini.contains("Ping objects=1"));  // measuring was on at exit
     EXPECT_TRUE(ini.contains("Scale= 5.00000000000000E+0001"));
     EXPECT_TRUE(ini.contains("[Custom]\nMine=1"));
