@@ -59,34 +59,37 @@ std::string ColorToString(TColor color) {
     return s;
 }
 
-std::optional<TColor> ColorFromString(std::string_view text) {
-    for (const auto& c : ColorNames)
-        if (SameText(c.Name, text)) return c.Value;
-    std::string_view t = text;
-    bool negative = false;
+std::optional<TIntegerText> ParseIntegerText(std::string_view t) {
+    TIntegerText r;
     if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
-        negative = t.front() == '-';
+        r.Negative = t.front() == '-';
         t.remove_prefix(1);
     }
-    int base = 10;
     if (!t.empty() && t.front() == '$') {
-        base = 16;
+        r.Hex = true;
         t.remove_prefix(1);
     } else if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-        base = 16;
+        r.Hex = true;
         t.remove_prefix(2);
     }
     // from_chars would take a second sign; the text must be digits only.
     if (t.empty() || t.front() == '-' || t.front() == '+') return std::nullopt;
-    std::uint64_t v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
+    const auto [end, ec] =
+        std::from_chars(t.data(), t.data() + t.size(), r.Magnitude, r.Hex ? 16 : 10);
     if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    return r;
+}
+
+std::optional<TColor> ColorFromString(std::string_view text) {
+    for (const auto& c : ColorNames)
+        if (SameText(c.Name, text)) return c.Value;
+    const auto n = ParseIntegerText(text);
+    if (!n) return std::nullopt;
     // Hex spans the 32 bits; decimal is a signed 32-bit value as stored by the
     // colour dialogs, or its unsigned reading.
-    if (base == 16 ? v > 0xFFFFFFFFu : (negative ? v > 0x80000000u : v > 0xFFFFFFFFu))
-        return std::nullopt;
-    const auto u = static_cast<std::uint32_t>(v);
-    return negative ? static_cast<TColor>(0u - u) : u;
+    if (n->Magnitude > (n->Negative && !n->Hex ? 0x80000000u : 0xFFFFFFFFu)) return std::nullopt;
+    const auto u = static_cast<std::uint32_t>(n->Magnitude);
+    return n->Negative ? static_cast<TColor>(0u - u) : u;
 }
 
 }  // namespace tarvik

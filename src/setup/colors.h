@@ -17,6 +17,16 @@ inline constexpr TColor clLime = 0x00FF00;
 inline constexpr TColor clBtnText = 0x80000012;
 inline constexpr TColor clNone = 0x1FFFFFFF;
 
+// Integer text as the configuration stores it: an optional sign, then
+// decimal digits, "$" and hex digits, or "0x"/"0X" and hex digits (longer than
+// two characters), and nothing else. The magnitude is at most 64 bits.
+struct TIntegerText {
+    bool Negative = false;
+    bool Hex = false;
+    std::uint64_t Magnitude = 0;
+};
+std::optional<TIntegerText> ParseIntegerText(std::string_view text);
+
 // The identifier when the colour has one, else "$" + eight upper-case hex digits.
 std::string ColorToString(TColor color);
 

@@ -170,28 +170,13 @@ std::string LegacyObjectKey(int row, int col) {
 
 std::optional<int> ParseConfigInt(std::string_view t) {
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    bool negative = false;
-    if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
-        negative = t.front() == '-';
-        t.remove_prefix(1);
-    }
-    int base = 10;
-    if (!t.empty() && t.front() == '$') {
-        base = 16;
-        t.remove_prefix(1);
-    } else if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-        base = 16;
-        t.remove_prefix(2);
-    }
-    if (t.empty() || t.front() == '-' || t.front() == '+') return std::nullopt;
-    std::uint64_t v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
-    if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    const auto n = ParseIntegerText(t);
+    if (!n) return std::nullopt;
     // Decimal must fit a 32-bit integer; hex may use all 32 bits ("$FFFFFFFF" is -1).
-    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
-    if (v > limit) return std::nullopt;
-    auto u = static_cast<std::uint32_t>(v);
-    if (negative) u = 0u - u;
+    const std::uint64_t limit = n->Hex ? 0xFFFFFFFFu : (n->Negative ? 0x80000000u : 0x7FFFFFFFu);
+    if (n->Magnitude > limit) return std::nullopt;
+    auto u = static_cast<std::uint32_t>(n->Magnitude);
+    if (n->Negative) u = 0u - u;
     return static_cast<int>(static_cast<std::int32_t>(u));
 }
 
