@@ -61,10 +61,12 @@ QIcon ButtonIcon(const QString& g) {
         for (int x : {3, 8, 13}) p.drawLine(x, 1, x, 15);
     } else if (g == "shrink" || g == "grow") {
         p.drawRect(2, 2, 12, 12);
-        p.fillRect(g == "shrink" ? QRect(3, 3, 6, 6) : QRect(3, 3, 11, 11), QColor(0x60, 0x80, 0xC0));
+        p.fillRect(g == "shrink" ? QRect(3, 3, 6, 6) : QRect(3, 3, 11, 11),
+                   QColor(0x60, 0x80, 0xC0));
     } else if (g == "ontopup" || g == "ontopdown") {
         p.drawRect(1, 6, 9, 8);
-        p.fillRect(6, 2, 9, 8, g == "ontopdown" ? QColor(0xE0, 0xB0, 0x00) : QColor(0xA0, 0xA0, 0xA0));
+        p.fillRect(6, 2, 9, 8,
+                   g == "ontopdown" ? QColor(0xE0, 0xB0, 0x00) : QColor(0xA0, 0xA0, 0xA0));
         p.drawRect(6, 2, 9, 8);
     } else if (g == "start") {
         QPainterPath path;
@@ -125,13 +127,30 @@ QIcon LevelIcon(int level) {
     QPixmap pm = Canvas(32);
     QPainter p(&pm);
     p.fillRect(0, 0, 32, 32, Qt::black);
-    // A bar that rises with the level: lime on black, red frame at 0.
+    p.setPen(QPen(QColor(0x60, 0x60, 0x60), 1));
+    p.drawRect(0, 0, 31, 31);
     if (level == 0) {
-        p.setPen(QPen(Qt::red, 2));
-        p.drawRect(2, 2, 28, 28);
+        // No speed: an empty gauge, crossed out.
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0xE0, 0x20, 0x20), 3));
+        p.drawLine(7, 7, 25, 25);
+        p.drawLine(25, 7, 7, 25);
     } else {
-        const int h = level * 28 / 12;
-        p.fillRect(4, 30 - h, 24, h, QColor(0x00, 0xFF, 0x00));
+        // Six bars rising left to right, lit up to the level (two levels a
+        // bar: half a bar for an odd level); red when slow, lime when fast.
+        const QColor colour = level <= 3   ? QColor(0xE0, 0x30, 0x20)
+                              : level <= 7 ? QColor(0xF0, 0xD0, 0x00)
+                                           : QColor(0x00, 0xFF, 0x00);
+        for (int bar = 0; bar < 6; ++bar) {
+            const int h = 5 + bar * 4;
+            const QRect r(3 + bar * 5, 29 - h, 4, h);
+            p.fillRect(r, QColor(0x30, 0x30, 0x30));
+            const int lit = std::clamp(level - 2 * bar, 0, 2);
+            if (lit == 2)
+                p.fillRect(r, colour);
+            else if (lit == 1)
+                p.fillRect(r.adjusted(0, h / 2, 0, 0), colour);
+        }
     }
     p.end();
     return QIcon(pm);

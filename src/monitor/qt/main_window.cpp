@@ -11,16 +11,21 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include "engine/sync_caller.h"
+#include "monitor/chart_geometry.h"
 #include "monitor/qt/live_chart.h"
 #include "monitor/qt/prog_exit.h"
 #include "monitor/qt/resource_table_view.h"
+#include "monitor/qt/sampling_cycle.h"
+#include "monitor/speed_event.h"
 #include "trend/trend_file.h"
 #include "ui/colors_qt.h"
 #include "ui/help.h"
 #include "ui/icons.h"
 #include "ui/msg_dialog.h"
+#include "ui/player.h"
 
 namespace tarvik {
 namespace {
@@ -248,6 +253,7 @@ void TPingObject::FormCreate() {
     // QPushButton::clicked comes on mouse-up, as the close button wants.
     connect(CloseBtn, &QPushButton::clicked, this, &TPingObject::CloseBtnClick);
     connect(HelpBtn, &QPushButton::clicked, this, &TPingObject::HelpBtnClick);
+    WireLiveChart();
 
     Control_ = std::make_unique<TMeasuringControl>(ResourceTable, Sync_, *Options_.Clock,
                                                    Options_.Delays);
@@ -287,7 +293,7 @@ void TPingObject::FormShow() {
     HintsCreated = true;
     TrendBmp->setChecked(false);
     ReadParametersFile();
-    PingSendTimerTimer();  // redraw once without events
+    RedrawLiveChart();  // redraw once without events
     if (FirstStart)
         QMetaObject::invokeMethod(this, [this] { HandleFirstStart(); }, Qt::QueuedConnection);
     else if (StayOnTopSetting)
@@ -444,31 +450,92 @@ void TPingObject::StopBtnClick() {
 
 void TPingObject::ThreadsActivationTimer() { Control_->Activate(); }
 
-void TPingObject::PingSendTimerTimer() {
-    // The live chart's drawing and the speed events plug in here.
-    if (Drawing) return;
-    Drawing = true;
-    Display->display2->update();
-    Drawing = false;
+// ---- live chart and sampling cycle ----------------------------------------------
+
+void TPingObject::WireLiveChart() {
+    Sampling_ = std::make_unique<TSamplingCycle>(ResourceTable, *Display, *Options_.Clock);
+    Sampling_->SetLevelIcon = [this](int level) { SetLevelIcon(level); };
+    Sampling_->RefreshTitle = [this] { RefreshApplicationTitle(); };
+    SpeedEventActions = std::make_unique<TSystemSpeedEventActions>([this](const std::string& file) {
+        if (Player_) Player_->PlayFile(QString::fromStdString(file));
+    });
+    Display->ValueAt = [this](int x, int y) -> std::optional<QString> {
+        if (const auto text = Sampling_->ValueAt(x, y, Scale)) return QString::fromStdString(*text);
+        return std::nullopt;
+    };
+    Display->LegendPaint(Scale);
+    connect(ScaleUP, &QPushButton::clicked, this, &TPingObject::ScaleUPClick);
+    connect(ScaleDown, &QPushButton::clicked, this, &TPingObject::ScaleDownClick);
+    connect(HGrdBtn, &QPushButton::clicked, this, &TPingObject::HGrdBtnClick);
+    connect(VGrdBtn, &QPushButton::clicked, this, &TPingObject::VGrdBtnClick);
+    // The title follows the marked row at once.
+    connect(DisplayResourceTable, &TDisplayResourceTable::SelectionMoved, this,
+            &TPingObject::RefreshApplicationTitle);
+    connect(DisplayResourceTable, &TDisplayResourceTable::MarkerDrawn, this,
+            &TPingObject::RefreshApplicationTitle);
 }
+
+void TPingObject::SetPlayer(TPlayer* player) { Player_ = player; }
+
+void TPingObject::PingSendTimerTimer() { RedrawLiveChart(true); }
+
+void TPingObject::RedrawLiveChart(bool eventMode) {
+    TSamplingPass pass;
+    pass.EventMode = eventMode;
+    pass.Scale = Scale;
+    pass.HGrid = HGrdBtn->isChecked();
+    pass.VGrid = VGrdBtn->isChecked();
+    pass.SelectedRow = DisplayResourceTable->SelectedRow();
+    // The legend shows the scale in force, also after the configuration set it.
+    if (Display->LegendScale() != Scale) Display->LegendPaint(Scale);
+    Sampling_->Run(pass, Drawing, TitleTick, SpeedEventActions.get());
+}
+
+void TPingObject::ScaleUPClick() {
+    Scale = ScaleStepUp(Scale);
+    Display->LegendPaint(Scale);
+    RedrawLiveChart();
+}
+
+void TPingObject::ScaleDownClick() {
+    Scale = ScaleStepDown(Scale);
+    Display->LegendPaint(Scale);
+    RedrawLiveChart();
+}
+
+void TPingObject::HGrdBtnClick() { RedrawLiveChart(); }
+
+void TPingObject::VGrdBtnClick() { RedrawLiveChart(); }
+
+void TPingObject::RefreshApplicationTitle() {
+    if (!DisplayResourceTable) return;
+    setWindowTitle(QString::fromStdString(
+        ApplicationTitle(ResourceTable, DisplayResourceTable->SelectedRow())));
+}
+
+void TPingObject::SetLevelIcon(int level) { setWindowIcon(LevelIcon(level)); }
 
 // ---- size and layering ------------------------------------------------------------
 
 void TPingObject::ShrinkAndGrowClick() {
     if (!Shrinked) {
+        // Only the live chart and the buttons beside it stay in view.
         setFixedSize(ShrinkAndGrow->x() + ShrinkAndGrow->width() + 2,
                      ShrinkAndGrow->y() + ShrinkAndGrow->height() + 2);
         ShrinkAndGrow->setIcon(ButtonIcon("grow"));
         Shrinked = true;
     } else {
-        ShrinkAndGrow->setIcon(ButtonIcon("shrink"));
-        Shrinked = false;
-        TrendBmpClick();
+        TrendBmpClick();  // grows back as the trend button has it
     }
 }
 
 void TPingObject::TrendBmpClick() {
-    if (Shrinked) return;  // the compact layout wins until the window grows
+    // The trend button always sets the full layout; a shrunk window grows
+    // with it, so the shrink button and its state stay in step.
+    if (Shrinked) {
+        Shrinked = false;
+        ShrinkAndGrow->setIcon(ButtonIcon("shrink"));
+    }
     if (TrendBmp->isChecked())
         setFixedSize(FullWidth, FullHeight);
     else
@@ -476,9 +543,13 @@ void TPingObject::TrendBmpClick() {
 }
 
 void TPingObject::SetTopmost(bool on) {
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (visible) show();
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, on);
+    if (flags == windowFlags()) return;
+    // Changing the flags through the widget would re-create the window (it
+    // hides, flickers and may move); the window system is told directly.
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle()) window->setFlag(Qt::WindowStaysOnTopHint, on);
 }
 
 void TPingObject::StayOnTopClick() {

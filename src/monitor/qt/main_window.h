@@ -4,6 +4,7 @@
 // Start, Stop, closing and the configuration between them.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -22,9 +23,12 @@ class QTimer;
 
 namespace tarvik {
 
+class ISpeedEventActions;
 class TDisplayResourceTable;
 class TLiveChart;
+class TPlayer;
 class TProgExit;
+class TSamplingCycle;
 class TSyncCaller;
 class TTrendFile;
 
@@ -104,6 +108,18 @@ public:
     void StopBtnClick();
     void ThreadsActivationTimer();
     void PingSendTimerTimer();
+    // Redraws the live chart; event mode also evaluates the speed events and
+    // sets the level icon and the title (the sampling tick does that).
+    void RedrawLiveChart(bool eventMode = false);
+    void ScaleUPClick();
+    void ScaleDownClick();
+    void HGrdBtnClick();
+    void VGrdBtnClick();
+    // The application title of the selected resource, and the level icon.
+    void RefreshApplicationTitle();
+    void SetLevelIcon(int level);
+    // The program's one sound player, which plays the speed events' sounds.
+    void SetPlayer(TPlayer* player);
     void ShrinkAndGrowClick();
     void TrendBmpClick();
     void StayOnTopClick();
@@ -122,6 +138,8 @@ public:
     std::function<void()> OnAddResource;
     // Standard error box of the configuration load (test hook).
     std::function<void(const QString&)> ShowErrorBox;
+    // What the speed events do; the system's actions unless a test sets others.
+    std::unique_ptr<ISpeedEventActions> SpeedEventActions;
 
     const std::shared_ptr<TEngineContext>& Engine() const { return Ctx_; }
     TMeasuringControl& Control() { return *Control_; }
@@ -148,6 +166,7 @@ private:
     void ApplyStayOnTop();    // WM_APPLYSTAYONTOP
     void SetTopmost(bool on);
     void UpdateRowButtons();
+    void WireLiveChart();
     QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,
                             const QString& hint, int helpContext, const QRect& geometry,
                             QWidget* parent, bool checkable = false);
@@ -156,6 +175,8 @@ private:
     std::shared_ptr<TSyncCaller> Sync_;
     std::shared_ptr<TEngineContext> Ctx_;
     std::unique_ptr<TMeasuringControl> Control_;
+    std::unique_ptr<TSamplingCycle> Sampling_;
+    QPointer<TPlayer> Player_;
     bool Closed_ = false;
 };
 
