@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     tarvik::TMsgDialog msgDialog(&mainWindow);
     tarvik::TPlayer player;
     player.ShowDeviceError = [&msgDialog](const QString& text) { msgDialog.Execute("Error", text); };
+    mainWindow.SetPlayer(&player);
     tarvik::TParameters parameters(&mainWindow);
     InstallCloseSignals(mainWindow);
 
