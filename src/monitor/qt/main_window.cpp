@@ -44,9 +44,7 @@ QFont ToQFont(const TFontSetting& f) {
 
 QLabel* SmallLabel(const QString& text, const QRect& geometry, QWidget* parent, QWidget* buddy) {
     auto* label = new QLabel(text, parent);
-    QFont f = label->font();
-    f.setPointSize(6);
-    label->setFont(f);
+    label->setObjectName("ButtonLabel");  // small font: see the window's style sheet
     label->setAlignment(Qt::AlignCenter);
     label->setGeometry(geometry);
     if (buddy) label->setBuddy(buddy);
@@ -100,6 +98,11 @@ void TPingObject::FormCreate() {
     font.setBold(true);
     setFont(font);
     setFixedSize(ClientWidth, ClientHeight);
+    // Toggle buttons stay visibly down while pressed in.
+    // The labels beside the chart buttons use a small plain font.
+    setStyleSheet(
+        "QPushButton:checked { background-color: #a8c4a8; border: 2px inset #505050; }"
+        "QLabel#ButtonLabel { font-size: 8px; font-weight: normal; }");
 
     // The synchronous call from the measuring threads: queued onto the
     // application's event loop, run there, the caller waiting meanwhile.
@@ -126,7 +129,7 @@ void TPingObject::FormCreate() {
                          {315, 14, 22, 22}, this);
     ScaleDown = MakeButton("ScaleDown", "", "scaledown", "Changes the scale on the vertical axis",
                            195, {315, 40, 22, 22}, this);
-    SmallLabel("Scale", {311, 64, 30, 12}, this, nullptr);
+    SmallLabel("Scale", {313, 64, 26, 12}, this, nullptr);
     HGrdBtn = MakeButton("HGrdBtn", "", "hgrid", "Displays horisontal grid lines", 196,
                          {342, 14, 30, 26}, this, true);
     VGrdBtn = MakeButton("VGrdBtn", "", "vgrid", "Displays vertical grid lines", 196,
@@ -135,10 +138,10 @@ void TPingObject::FormCreate() {
                            {342, 56, 30, 26}, this, true);
     ShrinkAndGrow = MakeButton("ShrinkAndGrow", "", "shrink", "Shrinks or grows the window", 162,
                                {375, 56, 30, 26}, this);
-    SmallLabel("Hor.Grid", {338, 2, 38, 12}, this, HGrdBtn);
-    SmallLabel("Vert.Grid", {371, 2, 38, 12}, this, VGrdBtn);
-    SmallLabel("On Top", {338, 44, 38, 12}, this, StayOnTop);
-    SmallLabel("&Shrink", {371, 44, 38, 12}, this, ShrinkAndGrow);
+    SmallLabel("Hor.Grid", {339, 2, 35, 12}, this, HGrdBtn);
+    SmallLabel("Vert.Grid", {373, 2, 35, 12}, this, VGrdBtn);
+    SmallLabel("On Top", {339, 44, 35, 12}, this, StayOnTop);
+    SmallLabel("&Shrink", {373, 44, 35, 12}, this, ShrinkAndGrow);
     HGrdBtn->setChecked(true);
     VGrdBtn->setChecked(true);
 
@@ -167,13 +170,13 @@ void TPingObject::FormCreate() {
     StartBtn->setAutoExclusive(true);
     BitmapButton1->setAutoExclusive(true);
     BitmapButton1->setChecked(true);
-    TrendBmp = MakeButton("TrendBmp", "Trend", "trend", "Shows or hides trend screen", 164,
+    TrendBmp = MakeButton("TrendBmp", "Trend", "", "Shows or hides trend screen", 164,
                           {208, 4, 52, 26}, ButtonPanel, true);
-    SetBtn = MakeButton("SetBtn", "S&ettings", "settings", "Program settings", 0,
+    SetBtn = MakeButton("SetBtn", "S&ettings", "", "Program settings", 0,
                         {262, 4, 52, 26}, ButtonPanel);
-    CloseBtn = MakeButton("CloseBtn", "&Close", "close", "Closes the program.", 132,
+    CloseBtn = MakeButton("CloseBtn", "&Close", "", "Closes the program.", 132,
                           {316, 4, 44, 26}, ButtonPanel);
-    HelpBtn = MakeButton("HelpBtn", "&Help", "help", "", 120, {362, 4, 42, 26}, ButtonPanel);
+    HelpBtn = MakeButton("HelpBtn", "&Help", "", "", 120, {362, 4, 42, 26}, ButtonPanel);
 
     HelpPopup = new QMenu(this);
     HelpPopup->setObjectName("HelpPopup");
