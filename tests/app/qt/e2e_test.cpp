@@ -37,6 +37,8 @@ protected:
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        // A decimal-comma locale (where installed): files still use points.
+        env.insert("LC_ALL", "de_DE.UTF-8");
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(QDir::tempPath());
         p.start(Exe, {});
@@ -67,7 +69,9 @@ TEST_F(EndToEnd, MeasuresClosesOnSigtermAndWritesTheConfigurationBack) {
     // The file was measured: its read speed text went into the saved cell.
     const int cell = ini.indexOf("Object13=");
     ASSERT_GE(cell, 0);
-    EXPECT_TRUE(ini.mid(cell, ini.indexOf('\n', cell) - cell).contains("KBps")) << ini.toStdString();
+    const QByteArray text = ini.mid(cell, ini.indexOf('\n', cell) - cell);
+    EXPECT_TRUE(text.contains("KBps")) << ini.toStdString();
+    EXPECT_TRUE(text.contains('.') && !text.contains(',')) << text.toStdString();
     EXPECT_TRUE(ini.contains("Ping objects=1"));  // measuring was on at exit
     EXPECT_TRUE(ini.contains("Scale= 5.00000000000000E+0001"));
     EXPECT_TRUE(ini.contains("[Custom]\nMine=1"));
