@@ -279,6 +279,7 @@ bool ReadParametersFile(const std::string& path, bool firstRunOnMachine, TResour
 
     s.Left = ReadInt(ini, "Position", "Left", s.Left);
     s.Top = ReadInt(ini, "Position", "Top", s.Top);
+    if (hooks.PositionLoaded) hooks.PositionLoaded(s.Left, s.Top);
 
     s.PingObjects = ReadBool(ini, "Buttons", "Ping objects", s.PingObjects);
     if (s.PingObjects && hooks.StartMeasuring) hooks.StartMeasuring();

@@ -68,6 +68,8 @@ struct TConfigLoadHooks {
     // All rows are read (rowCount includes the header row): size the visible
     // table and enable or disable the edit and delete buttons.
     std::function<void(int rowCount)> RowsLoaded;
+    // The window position is read: move the window there (before Start).
+    std::function<void(int left, int top)> PositionLoaded;
     // "Ping objects" was read as on: start measuring now, before any later
     // setting is read.
     std::function<void()> StartMeasuring;

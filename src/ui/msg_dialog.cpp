@@ -161,7 +161,8 @@ int TMsgDialog::Execute(const QString& title, const QString& text) {
 
 bool TMsgDialog::NeedsScrollBar() const {
     const QFontMetrics fm(MessageTxt->font());
-    const int width = std::max(1, MessageTxt->viewport()->width());
+    // The memo's own width, whatever the scroll bar of the last message.
+    const int width = std::max(1, MessageTxt->width());
     int count = 0;
     for (const QString& line : Lines_) count += fm.horizontalAdvance(line) / width + 1;
     return MessageTxt->height() < fm.height() * count;
@@ -182,6 +183,10 @@ void TMsgDialog::showEvent(QShowEvent* event) {
 }
 
 void TMsgDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        OpenHelpTopic("HelpID_5");
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         done(1);
         return;

@@ -35,6 +35,10 @@ public:
     // Shows the dialog modally: 1 for OkBtn or Enter, 2 for CancelBtn or Esc.
     int Execute(const QString& title, const QString& text);
     bool NeverAskChecked() const;
+    // Every way out returns the dialog to its default state.
+    void done(int result) override;
+    // Closing from the title bar answers like Esc.
+    void reject() override { done(2); }
 
     // The memo lines of a text: a carriage return starts a new line, every
     // other character (a line feed too) goes on the current last line.
@@ -59,7 +63,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void done(int result) override;
+
 
 private:
     void ApplyKind(QPushButton* button, int kind);

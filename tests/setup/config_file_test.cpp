@@ -262,12 +262,13 @@ TEST_F(ConfigFile, MeasuringStartsBeforeLaterSettingsAreRead) {
     std::vector<std::string> order;
     hooks.RowLoaded = [&](int r) { order.push_back("row " + std::to_string(r)); };
     hooks.RowsLoaded = [&](int) { order.push_back("rows"); };
+    hooks.PositionLoaded = [&](int left, int) { order.push_back("move " + std::to_string(left)); };
     hooks.StartMeasuring = [&] {
         order.push_back("start");
         atStart = Settings;
     };
     ASSERT_TRUE(ReadParametersFile(Path, false, Table, Settings, hooks));
-    EXPECT_EQ(order, (std::vector<std::string>{"row 1", "row 2", "rows", "start"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"row 1", "row 2", "rows", "move 40", "start"}));
     EXPECT_EQ(atStart.Left, 40);
     EXPECT_TRUE(atStart.PingObjects);
     EXPECT_FALSE(atStart.Trend);

@@ -93,6 +93,7 @@ void TPingObject::FormCreate() {
     setWindowIcon(ApplicationIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowContextHelpButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     QFont font("Sans Serif", 8);
     font.setBold(true);
@@ -294,6 +295,7 @@ void TPingObject::showEvent(QShowEvent* event) {
 void TPingObject::FormShow() {
     if (HintsCreated) return;  // the body runs once
     HintsCreated = true;
+    Loading_ = true;
     TrendBmp->setChecked(false);
     ReadParametersFile();
     RedrawLiveChart();  // redraw once without events
@@ -302,6 +304,9 @@ void TPingObject::FormShow() {
     else if (StayOnTopSetting)
         QMetaObject::invokeMethod(this, [this] { ApplyStayOnTop(); }, Qt::QueuedConnection);
     TrendDatePanel->setFont(ToQFont(EditLineFont));
+    Loading_ = false;
+    // A close asked for while a load message was open runs now.
+    if (CloseDuringLoad_) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
 }
 
 void TPingObject::HandleFirstStart() {
@@ -339,6 +344,7 @@ void TPingObject::ReadParametersFile() {
         EditCurResource->setEnabled(rows >= 2);
         DelResource->setEnabled(rows >= 2);
     };
+    hooks.PositionLoaded = [this](int left, int top) { move(left, top); };
     hooks.StartMeasuring = [this] {
         StartBtn->setChecked(true);
         StartBtnClick();
@@ -371,7 +377,6 @@ void TPingObject::ReadParametersFile() {
 }
 
 void TPingObject::ApplySettings(const TWindowSettings& s) {
-    move(s.Left, s.Top);
     TrendBmp->setChecked(s.Trend);
     HGrdBtn->setChecked(s.HGrdBtn);
     VGrdBtn->setChecked(s.VGrdBtn);
@@ -637,7 +642,13 @@ void TPingObject::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    // One close at a time: a signal can arrive while a message of the load
+    // or of the save is open.
+    if (Loading_ || Closing_) {
+        CloseDuringLoad_ = CloseDuringLoad_ || Loading_;
+        event->ignore();
+        return;
+    }
     if (!FormCloseQuery()) {
         event->ignore();
         return;
@@ -648,6 +659,7 @@ void TPingObject::closeEvent(QCloseEvent* event) {
 }
 
 void TPingObject::FormClose() {
+    Closing_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     WriteParametersFile();
     Control_->Close();

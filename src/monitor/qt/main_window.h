@@ -178,6 +178,9 @@ private:
     std::unique_ptr<TSamplingCycle> Sampling_;
     QPointer<TPlayer> Player_;
     bool Closed_ = false;
+    bool Closing_ = false;          // FormClose is running
+    bool Loading_ = false;          // FormShow is running
+    bool CloseDuringLoad_ = false;  // a close came while loading
 };
 
 }  // namespace tarvik

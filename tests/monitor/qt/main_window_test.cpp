@@ -197,6 +197,24 @@ TEST_F(MainWindowTest, CloseAfterFiveSecondsIsImmediate) {
     EXPECT_TRUE(ini.contains("Object21=/srv/share"));
 }
 
+TEST_F(MainWindowTest, ASecondCloseDuringTheSaveMessageIsIgnored) {
+    auto w = Make(kTwoResources);
+    w->show();
+    Dir.Write("blocker", "x");
+    const_cast<TProgramPaths&>(w->Paths()).ConfigDir = Dir.File("blocker").toStdString() + "/";
+    Clock.Advance(6000);
+    int closed = 0;
+    QObject::connect(w.get(), &TPingObject::Closed, [&] { ++closed; });
+    // The write error opens the message dialog; a signal's close arrives meanwhile.
+    QTimer::singleShot(100, w.get(), [&] {
+        w->close();
+        Messages.done(1);
+    });
+    w->close();
+    QTest::qWait(200);
+    EXPECT_EQ(closed, 1);
+}
+
 TEST_F(MainWindowTest, FailedSaveShowsTheWriteError) {
     auto w = Make(kTwoResources);
     w->show();

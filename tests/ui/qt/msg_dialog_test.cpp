@@ -81,6 +81,9 @@ TEST(MsgDialog, EnterAnswersYesAndEscNoWhereverTheFocusIs) {
     dlg.SetButtons(4, 5, 3);
     dlg.ShowNeverAsk();
     EXPECT_EQ(AnswerWithKey(dlg, Qt::Key_Escape, true), 2);
+    // Closing from the title bar answers like Esc.
+    QTimer::singleShot(50, &dlg, [&] { dlg.reject(); });
+    EXPECT_EQ(dlg.Execute("Warning", "Question?"), 2);
 }
 
 TEST(MsgDialog, NeverAskStaysChecked) {
