@@ -157,7 +157,7 @@ void TPingProbe::RunLoop(TPingThread& t) {
     }
     if (!Socket_ && S_.OpenSocket) Socket_ = S_.OpenSocket();
     do {
-        t.BeginCycle();
+        if (!t.BeginCycle()) break;
         Cycle(t);
         t.EndCycle();
     } while (!t.Restart);

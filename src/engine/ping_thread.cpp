@@ -119,7 +119,15 @@ void TPingThread::LoadSettings() {
 void TPingThread::ActivateIfDue() {
     if (Halted) return;
     const auto elapsed = static_cast<std::int64_t>(Clock().TickMs() - LastRunTick.load());
-    if (elapsed >= static_cast<std::int64_t>(Interval.load())) Resume();
+    if (elapsed < static_cast<std::int64_t>(Interval.load())) return;
+    {
+        // Halted is checked again with the count: a thread that halted
+        // since the first look keeps its own suspension.
+        std::lock_guard lock(M_);
+        if (Halted || SuspendCount_ == 0) return;
+        --SuspendCount_;
+    }
+    Cv_.notify_all();
 }
 
 void TPingThread::Suspend() {
@@ -351,10 +359,12 @@ void TPingThread::SetPriority(TPriority level) {
     }
 }
 
-void TPingThread::BeginCycle() {
+bool TPingThread::BeginCycle() {
     SafePoint();
+    if (Restart) return false;
     SetPriority(TPriority::Lowest);
     LastRunTick = Clock().TickMs();
+    return true;
 }
 
 std::int64_t TPingThread::MeasuredMicroseconds(std::int64_t start, std::int64_t end) const {
@@ -490,8 +500,15 @@ void TPingThread::EndCycle() {
 void TPingThread::FailIo() {
     StatusText = "I/O error.";
     ShowResults();
-    Halted = true;
-    SuspendSelf();
+    {
+        // New settings that arrived during the failed transfer win: the
+        // loop starts over with them instead of halting on the old ones.
+        std::lock_guard lock(M_);
+        if (Restart) return;
+        Halted = true;
+        ++SuspendCount_;
+    }
+    SafePoint();
 }
 
 }  // namespace tarvik

@@ -165,7 +165,9 @@ public:
     // ---- cycle skeleton helpers for the probes (measuring thread) -----
     const IClock& Clock() const { return *Ctx_->Clock; }
     // Priority lowest, LastRunTick := now; parks first when suspended.
-    void BeginCycle();
+    // False when new settings arrived meanwhile: the loop ends at once
+    // instead of running one more cycle with the old ones.
+    [[nodiscard]] bool BeginCycle();
     // Runs one timed transfer at CyclePriority, bracketed by the counter;
     // returns the time in microseconds (0 without a counter).
     template <class F>

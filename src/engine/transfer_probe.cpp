@@ -67,7 +67,7 @@ void TDriveProbe::RunLoop(TPingThread& t) {
         t.ReadBlock = ClampBlock(t.ReadBlock);
     }
     do {
-        t.BeginCycle();
+        if (!t.BeginCycle()) break;
         Transfer(t);
         t.EndCycle();
     } while (!t.Restart);
@@ -142,7 +142,7 @@ void TFileProbe::RunLoop(TPingThread& t) {
     OpenReadFile(t.Address);
     t.CyclePriority = TPriority::AboveNormal;
     do {
-        t.BeginCycle();
+        if (!t.BeginCycle()) break;
         Transfer(t);
         t.EndCycle();
     } while (!t.Restart);

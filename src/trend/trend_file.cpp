@@ -20,6 +20,14 @@
 
 namespace tarvik {
 namespace {
+// Where the record after one at offset would start (saturating near 2 GiB).
+std::int32_t RunEndAfter(std::int32_t offset) {
+    const std::int64_t end = std::int64_t{offset} + static_cast<std::int64_t>(kTrendRecordSize);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(end, std::numeric_limits<std::int32_t>::max()));
+}
+}  // namespace
+
+namespace {
 constexpr std::size_t kReadOffset = 256;
 constexpr std::size_t kWriteOffset = 262;
 constexpr std::size_t kPingOffset = 268;
@@ -296,13 +304,16 @@ void TTrendFile::LoadIndex() {
                 continue;
             }
             if (!Slots_.empty()) {
-                // Records of one minute follow each other; only the first counts.
-                if (minute == Slots_.back().Minute) {
+                TStampSlot& last = Slots_.back();
+                // Records of one minute follow each other: an entry that
+                // continues the run only extends it.
+                if (minute == last.Minute && offset >= last.Offset && offset <= last.RunEnd) {
+                    last.RunEnd = std::max(last.RunEnd, RunEndAfter(offset));
                     continue;
                 }
-                sorted = sorted && minute > Slots_.back().Minute;
+                sorted = sorted && minute >= last.Minute;
             }
-            Slots_.push_back({minute, offset});
+            Slots_.push_back({minute, offset, RunEndAfter(offset)});
         }
         if (n < buf.size()) {
             break;
@@ -311,15 +322,10 @@ void TTrendFile::LoadIndex() {
     }
     if (!sorted) {
         // The clock went back at some point (daylight saving, a correction):
-        // order by minute and keep, of each, the entry that came first.
+        // order by minute, the runs of one minute in file order.
         std::stable_sort(
             Slots_.begin(), Slots_.end(),
             [](const TStampSlot& a, const TStampSlot& b) { return a.Minute < b.Minute; });
-        Slots_.erase(std::unique(Slots_.begin(), Slots_.end(),
-                                 [](const TStampSlot& a, const TStampSlot& b) {
-                                     return a.Minute == b.Minute;
-                                 }),
-                     Slots_.end());
     }
     Slots_.shrink_to_fit();
 }
@@ -333,15 +339,17 @@ auto FirstNotBefore(Slots& slots, std::int64_t minute) {
 }  // namespace
 
 void TTrendFile::AddToIndex(std::int64_t minute, std::int32_t offset) {
-    if (Slots_.empty() || minute > Slots_.back().Minute) {
-        Slots_.push_back({minute, offset});
-        return;
+    // The runs of this minute end where the next minute's begin.
+    auto next = std::upper_bound(Slots_.begin(), Slots_.end(), minute,
+                                 [](std::int64_t m, const TStampSlot& slot) { return m < slot.Minute; });
+    for (auto it = next; it != Slots_.begin() && (it - 1)->Minute == minute; --it) {
+        TStampSlot& run = *(it - 1);
+        if (offset >= run.Offset && offset <= run.RunEnd) {
+            run.RunEnd = std::max(run.RunEnd, RunEndAfter(offset));
+            return;
+        }
     }
-    const auto it = FirstNotBefore(Slots_, minute);
-    if (it != Slots_.end() && it->Minute == minute) {
-        return;
-    }
-    Slots_.insert(it, {minute, offset});
+    Slots_.insert(next, {minute, offset, RunEndAfter(offset)});
 }
 
 void TTrendFile::WriteRecord(const TTrendRecord& record) {
@@ -403,12 +411,14 @@ void TTrendFile::WriteRecord(const TTrendRecord& record) {
 }
 
 bool TTrendFile::Find(const std::string& name, std::int64_t minute, TTrendRecord& out) const {
-    const auto it = FirstNotBefore(Slots_, minute);
-    if (it == Slots_.end() || it->Minute != minute) {
-        return false;
-    }
+    for (auto it = FirstNotBefore(Slots_, minute); it != Slots_.end() && it->Minute == minute; ++it)
+        if (ScanRun(name, minute, static_cast<off_t>(it->Offset), out)) return true;
+    return false;
+}
+
+bool TTrendFile::ScanRun(const std::string& name, std::int64_t minute, off_t pos,
+                         TTrendRecord& out) const {
     std::array<std::uint8_t, kScanChunk * kTrendRecordSize> buf;
-    auto pos = static_cast<off_t>(it->Offset);
     // Scan forward from the first record of the minute while the stamp
     // stays the same; a record with a bad checksum is passed over as absent.
     for (;;) {

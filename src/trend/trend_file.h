@@ -118,16 +118,21 @@ class TTrendFile final : public ITrendWriter {
         int Fd_ = -1;
     };
 
-    // The first usable index entry of one minute (minutes since 1899-12-30).
+    // A run of records of one minute (minutes since 1899-12-30) that follow
+    // each other in the data file: its first offset and the offset just past
+    // its last record. A minute normally has one run; a torn record between
+    // two records of the same minute starts a second one.
     struct TStampSlot {
         std::int64_t Minute;
         std::int32_t Offset;
+        std::int32_t RunEnd;
     };
 
     void Open();
     void LoadIndex();
     void AddToIndex(std::int64_t minute, std::int32_t offset);
     bool Find(const std::string& name, std::int64_t minute, TTrendRecord& out) const;
+    bool ScanRun(const std::string& name, std::int64_t minute, off_t pos, TTrendRecord& out) const;
 
     std::string DataPath_;
     std::string IndexPath_;

@@ -329,6 +329,25 @@ TEST_F(PingThreadTest, HaltedThreadIsLeftAloneUntilLoadSettings) {
     ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 2 && !t->Halted; }));
 }
 
+TEST_F(PingThreadTest, NewSettingsDuringAFailingTransferAreNotLostToTheHalt) {
+    std::atomic<int> phase{0};
+    H.Script->InCycle = [&](TPingThread& th) {
+        if (phase != 0) return;
+        phase = 1;  // inside the transfer that is about to fail
+        while (phase != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        th.FailIo();
+    };
+    auto t = H.AddResource("1", 1000, "/old");
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return phase == 1; }));
+    H.Table.SetCell(colAddress, 1, "/new");  // the user edits the resource meanwhile
+    t->LoadSettings();
+    t->Resume();
+    phase = 2;
+    ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() >= 2 && t->IsParked(); }));
+    EXPECT_FALSE(t->Halted);
+}
+
 TEST_F(PingThreadTest, CloseDoesNotHangOnAThreadBlockedInItsSynchronousCall) {
     auto t = H.AddResource("3", 1000);
     Control.Start();

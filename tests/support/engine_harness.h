@@ -34,7 +34,7 @@ public:
     void RunLoop(TPingThread& t) override {
         t.CyclePriority = t.Kind == '2' ? TPriority::AboveNormal : TPriority::BelowNormal;
         while (!t.Restart) {
-            t.BeginCycle();
+            if (!t.BeginCycle()) break;
             if (Script_->Clock) Script_->Clock->Advance(Script_->CycleMs);
             if (Script_->InCycle) Script_->InCycle(t);
             const double s = Script_->Sample(t.CycleCount());

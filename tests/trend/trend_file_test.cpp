@@ -367,6 +367,30 @@ TEST_F(TrendFileTest, TornRecordAtTheEndIsKeptAndWrittenAfter) {
     EXPECT_EQ(Find(file, "b", At(5, 15)), 2);
 }
 
+// A crash tore a record of minute 5:15 and the program came back within the
+// same minute: the record written after the torn bytes is still found, both
+// right after writing and after reopening.
+TEST_F(TrendFileTest, TornRecordWithinAMinuteDoesNotHideTheNextOne) {
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "a", Local(5, 15, 0), 1);
+    }
+    Bytes data = ReadAll(Data);
+    data.insert(data.end(), 100, 0xAA);
+    WriteAll(Data, data);
+    {
+        TTrendFile file(Data, Index, Clock);
+        Write(file, "b", Local(5, 15, 30), 2);
+        Write(file, "c", Local(5, 15, 40), 3);
+        EXPECT_EQ(Find(file, "b", At(5, 15)), 2);
+        EXPECT_EQ(Find(file, "c", At(5, 15)), 3);
+    }
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_EQ(Find(file, "a", At(5, 15)), 1);
+    EXPECT_EQ(Find(file, "b", At(5, 15)), 2);
+    EXPECT_EQ(Find(file, "c", At(5, 15)), 3);
+}
+
 TEST_F(TrendFileTest, UnusableIndexEntriesAreTreatedAsMissing) {
     const double stamp = At(4, 0);
     const double nan = std::numeric_limits<double>::quiet_NaN();
