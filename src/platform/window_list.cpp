@@ -297,8 +297,8 @@ class TXSession {
         std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> cookies;
         for (std::size_t i = 0; i < list.size(); ++i) {
             if (list[i].Pid != 0 || !local[i]) continue;
-            xcb_res_client_id_spec_t spec{list[i].Window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            cookies.emplace_back(i, xcb_res_query_client_ids(C(), 1, &spec));
+            xcb_res_client_id_spec_t wanted{list[i].Window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            cookies.emplace_back(i, xcb_res_query_client_ids(C(), 1, &wanted));
         }
         for (const auto& [i, cookie] : cookies) {
             TReply<xcb_res_query_client_ids_reply_t> r(
