@@ -121,9 +121,15 @@ TEST(PingProbeLookup, UnknownHostIsRetriedAfterEachInterval) {
         return known ? THostAddress{0, inet_addr("192.0.2.9")} : THostAddress{11001, 0};
     };
     auto t = R.AddHost("no.such.host", 1000, false, 1024);
+    // The failed look-up's wait has begun once it took the time it waits from
+    // (the fake clock stands still meanwhile).
+    const auto waiting = [&] {
+        return R.H.PumpUntil([&] { return t->LastRunTick.load() == R.H.Clock.TickMs(); });
+    };
     R.Control.Start();
     ASSERT_TRUE(R.H.PumpUntil([&] { return R.Cell(t) == "Host not found"; }));
     EXPECT_EQ(R.PingTexts(), (TTexts{"Testing...", "Get address...", "Host not found"}));
+    ASSERT_TRUE(waiting());
     // Not again before more than the interval has passed.
     R.H.Clock.Advance(1000);
     std::this_thread::sleep_for(200ms);
@@ -135,6 +141,7 @@ TEST(PingProbeLookup, UnknownHostIsRetriedAfterEachInterval) {
     EXPECT_EQ(t->CycleCount(), 0u);
     // Once the name resolves, the next attempt measures.
     known = true;
+    ASSERT_TRUE(waiting());
     R.H.Clock.Advance(1001);
     ASSERT_TRUE(R.CyclesDone(t, 1));
     EXPECT_EQ(R.Lookups, 3);
