@@ -335,18 +335,32 @@ std::int32_t TIcmpEchoSocket::Send(std::uint32_t address, std::span<const std::u
     }
 }
 
+namespace {
+// One recvmsg into the socket's buffer: sender address and ancillary data
+// (time stamps, extended errors) beside it.
+struct TReceived {
+    explicit TReceived(std::vector<std::uint8_t>& buffer) : Iov{buffer.data(), buffer.size()} {
+        Msg.msg_name = &From;
+        Msg.msg_namelen = sizeof From;
+        Msg.msg_iov = &Iov;
+        Msg.msg_iovlen = 1;
+        Msg.msg_control = Control;
+        Msg.msg_controllen = sizeof Control;
+    }
+    TReceived(const TReceived&) = delete;
+    TReceived& operator=(const TReceived&) = delete;
+    sockaddr_in From{};
+    iovec Iov;
+    alignas(cmsghdr) char Control[512];
+    msghdr Msg{};
+};
+}  // namespace
+
 bool TIcmpEchoSocket::ReadErrorQueue(std::uint32_t address, TEchoResult& result) {
     for (int i = 0; i < MaxReadsPerPass; ++i) {
-        sockaddr_in from{};
-        iovec iov{Buffer_.data(), Buffer_.size()};
-        alignas(cmsghdr) char control[512];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        TReceived in(Buffer_);
+        sockaddr_in& from = in.From;
+        msghdr& msg = in.Msg;
         const ssize_t n = ::recvmsg(Fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -383,16 +397,9 @@ bool TIcmpEchoSocket::ReadQueued(std::uint32_t address, TEchoResult& result,
     if (Kind_ == TIcmpSocketKind::Datagram && ReadErrorQueue(address, result)) return true;
     const std::uint16_t seq = htons(Seq_);
     for (int i = 0; i < MaxReadsPerPass; ++i) {
-        sockaddr_in from{};
-        iovec iov{Buffer_.data(), Buffer_.size()};
-        alignas(cmsghdr) char control[256];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        TReceived in(Buffer_);
+        sockaddr_in& from = in.From;
+        msghdr& msg = in.Msg;
         const ssize_t n = ::recvmsg(Fd_, &msg, MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
