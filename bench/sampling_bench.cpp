@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_fakes.h"
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
 #include "monitor/chart_geometry.h"
@@ -16,24 +17,9 @@
 namespace {
 
 using namespace tarvik;
+using bench::TNoActions;
+using bench::TStillClock;
 
-class TStillClock final : public IClock {
-  public:
-    std::uint64_t TickMs() const override { return Ms; }
-    std::int64_t Counter() const override { return static_cast<std::int64_t>(Ms) * 1000000; }
-    std::int64_t CounterFrequency() const override { return 1000000000; }
-    TLocalTime LocalNow() const override { return {2026, 12, 10, 12, 0, 0, 0}; }
-    void SleepMs(std::uint32_t ms) const override { Ms += ms; }
-    mutable std::uint64_t Ms = 1000000;
-};
-
-class TNoActions final : public ISpeedEventActions {
-  public:
-    void PlaySound(const std::string&) override {}
-    void RunProgram(const std::string&, const std::string&) override {}
-    void CloseProgramByFile(const std::string&) override {}
-    void CloseWindowsByTitle(const std::string&) override {}
-};
 
 // Resources of all three kinds with full histories. The threads are never
 // resumed: they wait at their first safe point while the benchmark reads them.

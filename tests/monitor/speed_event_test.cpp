@@ -13,28 +13,12 @@
 #include <vector>
 
 #include "support/fake_clock.h"
+#include "support/recording_actions.h"
 
 namespace tarvik {
 namespace {
 
-class TRecorder final : public ISpeedEventActions {
-  public:
-    void PlaySound(const std::string& f) override { Record("play " + f); }
-    void RunProgram(const std::string& c, const std::string& d) override {
-        Record("run " + c + " in " + d);
-    }
-    void CloseProgramByFile(const std::string& f) override { Record("close file " + f); }
-    void CloseWindowsByTitle(const std::string& t) override { Record("close title " + t); }
-
-    std::vector<std::string> Calls;
-    bool Throw = false;
-
-  private:
-    void Record(std::string s) {
-        Calls.push_back(std::move(s));
-        if (Throw) throw std::runtime_error("device error");
-    }
-};
+using TRecorder = test::TRecordingActions;
 
 // One resource row with both events in their new-resource state, switched on
 // and set to play "min.wav" / "max.wav".

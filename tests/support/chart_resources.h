@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/ping_thread.h"
+#include "support/recording_actions.h"
 #include "engine/resource_table.h"
 #include "monitor/speed_event.h"
 #include "support/engine_harness.h"
@@ -25,23 +26,6 @@ inline std::function<double(int)> Flat(double v) {
     return [v](int) { return v; };
 }
 
-class TRecordingActions final : public ISpeedEventActions {
-  public:
-    void PlaySound(const std::string& f) override { Record("play " + f); }
-    void RunProgram(const std::string& c, const std::string& d) override {
-        Record("run " + c + " in " + d);
-    }
-    void CloseProgramByFile(const std::string& f) override { Record("close file " + f); }
-    void CloseWindowsByTitle(const std::string& t) override { Record("close title " + t); }
-    std::vector<std::string> Calls;
-    bool Throw = false;  // every action throws after recording
-
-  private:
-    void Record(std::string call) {
-        Calls.push_back(std::move(call));
-        if (Throw) throw std::runtime_error("action failed");
-    }
-};
 
 // A resource row of the harness's grid with its series colours and the
 // default (switched off) events.
