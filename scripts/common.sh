@@ -4,6 +4,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_NOHASHDIR=1
+# Paths relative to the checkout, so that other checkouts share the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 JOBS="$(nproc)"
 
 BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config
