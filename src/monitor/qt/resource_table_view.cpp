@@ -319,8 +319,10 @@ QStringList TDisplayResourceTable::ColumnTexts(int col, bool header) {
         texts << "I/O error.";
         return texts;
     }
+    // Every echo status but the rare "TTL expired in reassembly", which
+    // would widen the columns past a table with a vertical scroll bar.
     for (std::int32_t code = 11001; code <= 11050; ++code)
-        if (const auto text = IcmpStatusText(code); !text.empty())
+        if (const auto text = IcmpStatusText(code); !text.empty() && code != 11014)
             texts << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     // The look-up failures a user meets most; the long ones stay cut.
     for (std::int32_t code : {11001, 11004, 10049, 10051, 10065})

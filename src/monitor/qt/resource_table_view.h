@@ -63,7 +63,8 @@ class TDisplayResourceTable : public QAbstractScrollArea {
     static constexpr int BuiltInColWidths[ColCount] = {10, 101, 76, 77, 93};
     // The texts a column is made to show whole: its header, the widest speed
     // text and the status texts that reach it (an address is as long as the
-    // user made it; the long look-up failures stay cut, see the tooltip).
+    // user made it; the long look-up failures stay cut and show whole in the
+    // cell's tooltip).
     static QStringList ColumnTexts(int col, bool header);
     // A column's default width in the table's font: the built-in width, or
     // wider where one of its texts would be cut.
