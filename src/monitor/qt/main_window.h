@@ -45,7 +45,7 @@ public:
     explicit TPingObject(TPingObjectOptions options = {});
     ~TPingObject() override;
 
-    // ---- controls, named as designed ----
+    // ---- controls, by the names the handlers and tests use ----
     QPushButton* AddResource;
     QPushButton* EditCurResource;
     QPushButton* DelResource;

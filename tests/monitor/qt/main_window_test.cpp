@@ -69,7 +69,7 @@ TEST_F(MainWindowTest, CreationState) {
     EXPECT_EQ(w->TrendScale, 2.0);
     EXPECT_EQ(w->ResourceTable.Cell(1, 0), "Resource");
     EXPECT_EQ(w->ResourceTable.Cell(4, 0), "Ping speed");
-    // Every control is reachable by its designed name.
+    // Every control is reachable by its object name.
     for (const char* name : {"AddResource", "EditCurResource", "DelResource", "ScaleUP", "ScaleDown",
                              "HGrdBtn", "VGrdBtn", "ShrinkAndGrow", "StayOnTop", "StartBtn",
                              "BitmapButton1", "TrendBmp", "SetBtn", "CloseBtn", "HelpBtn",
