@@ -1,11 +1,11 @@
 #include "monitor/qt/resource_table_view.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPolygon>
-#include <QHelpEvent>
 #include <QScrollBar>
 #include <QToolTip>
 #include <algorithm>

@@ -2,13 +2,12 @@
 // private Xvfb with openbox. The stored position is the window's outer
 // top-left corner, frame included, and stays put from run to run.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +27,7 @@ namespace {
 
 // A helper process started with posix_spawn, ended by its pid.
 class TChild {
-public:
+  public:
     // Descriptors without close-on-exec are inherited (Xvfb's -displayfd).
     TChild(std::vector<std::string> args, const std::vector<std::string>& extraEnv) {
         std::vector<char*> argv;
@@ -60,7 +59,7 @@ public:
     }
     pid_t Pid() const { return Pid_; }
 
-private:
+  private:
     pid_t Pid_ = 0;
 };
 
@@ -80,7 +79,7 @@ QString Tool(const QString& display, const QString& program, const QStringList& 
 }
 
 class WindowPosition : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const QString bin = qEnvironmentVariable("TARVIK_BINARY_DIR") + "/bin/tarvik";
         if (!QFile::exists(bin)) GTEST_SKIP() << "no executable at " << bin.toStdString();
@@ -97,7 +96,8 @@ protected:
         // The window manager is up once it names its check window on the root.
         bool up = false;
         for (int i = 0; i < 100 && !up; ++i) {
-            up = Tool(Display, "xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+            up =
+                Tool(Display, "xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
             if (!up) QThread::msleep(50);
         }
         ASSERT_TRUE(up) << "openbox did not start";
@@ -108,10 +108,10 @@ protected:
         if (::pipe(fds) != 0) return;
         ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
         // Xvfb picks a free display itself and writes its number to the pipe.
-        Xvfb.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
-                                              "-nolisten", "tcp", "-noreset", "-screen", "0",
-                                              "800x600x24"},
-                     std::vector<std::string>{});
+        Xvfb.emplace(
+            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten",
+                                     "tcp", "-noreset", "-screen", "0", "800x600x24"},
+            std::vector<std::string>{});
         ::close(fds[1]);
         std::string number;
         pollfd p{fds[0], POLLIN, 0};
@@ -127,16 +127,16 @@ protected:
     // The outer top-left corner of the program's main window: the client's
     // place on the screen less the frame the window manager put around it.
     std::optional<QPoint> OuterTopLeft(qint64 pid) {
-        const QString ids = Tool(Display, "xdotool",
-                                 {"search", "--onlyvisible", "--pid", QString::number(pid), "--name", "."});
+        const QString ids =
+            Tool(Display, "xdotool",
+                 {"search", "--onlyvisible", "--pid", QString::number(pid), "--name", "."});
         const QString id = ids.section('\n', 0, 0).trimmed();
         if (id.isEmpty()) return std::nullopt;
         const QString info = Tool(Display, "xwininfo", {"-id", id});
         const QString extents = Tool(Display, "xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
         const auto x = QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)").match(info);
         const auto y = QRegularExpression("Absolute upper-left Y:\\s+(-?\\d+)").match(info);
-        const auto frame =
-            QRegularExpression("= (\\d+), (\\d+), (\\d+), (\\d+)").match(extents);
+        const auto frame = QRegularExpression("= (\\d+), (\\d+), (\\d+), (\\d+)").match(extents);
         if (!x.hasMatch() || !y.hasMatch() || !frame.hasMatch()) return std::nullopt;
         FrameTop = frame.captured(3).toInt();
         return QPoint(x.captured(1).toInt() - frame.captured(1).toInt(),
@@ -188,11 +188,11 @@ TEST_F(WindowPosition, StoredCornerIsTheFramesCornerAndStaysOverTwoRuns) {
         const std::optional<QPoint> at = Run({100, 100});
         ASSERT_TRUE(at.has_value()) << "run " << run << ": the window was not found";
         EXPECT_GT(FrameTop, 0) << "the window manager drew no title bar";
-        EXPECT_EQ(*at, QPoint(100, 100)) << "run " << run << ": the frame's corner stood at "
-                                         << at->x() << "/" << at->y();
+        EXPECT_EQ(*at, QPoint(100, 100))
+            << "run " << run << ": the frame's corner stood at " << at->x() << "/" << at->y();
         const QByteArray ini = ReadIni();
-        EXPECT_TRUE(ini.contains("[Position]\nLeft=100\nTop=100\n"))
-            << "run " << run << ":\n" << ini.toStdString();
+        EXPECT_TRUE(ini.contains("[Position]\nLeft=100\nTop=100\n")) << "run " << run << ":\n"
+                                                                     << ini.toStdString();
     }
 }
 

@@ -167,7 +167,7 @@ TEST_F(MainWindowTest, BadSignatureAfterAnEarlierRunShowsTheReadError) {
 
 // Notes the moment the first "Please wait" window paints.
 class TFirstPaintOfExit : public QObject {
-public:
+  public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !Painted.isValid() &&
             qobject_cast<TProgExit*>(watched))

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -14,6 +15,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include "monitor/qt/live_chart.h"
 #include "monitor/qt/main_window.h"
@@ -26,10 +28,11 @@
 namespace tarvik {
 namespace {
 
-const char* kValid = "[Main]\nSign=Network speed\n[Objects]\nNumber=1\nObject11=127.0.0.1\nObject15=3\n";
+const char* kValid =
+    "[Main]\nSign=Network speed\n[Objects]\nNumber=1\nObject11=127.0.0.1\nObject15=3\n";
 
 class MainWindowView : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<TPingObject> Make(const std::string& ini) {
         Dir.Write("QUORBELT.INI", QByteArray::fromStdString(ini));
         TPingObjectOptions o;
@@ -122,6 +125,22 @@ TEST_F(MainWindowView, StoredWidthsStayAndMissingOnesFitTheStoredFont) {
         EXPECT_LE(fm.horizontalAdvance("400000.00 KBps"),
                   TDisplayResourceTable::DataTextRoom(wide->DisplayResourceTable->ColWidth(col)))
             << "column " << col;
+}
+
+TEST_F(MainWindowView, ACutCellShowsItsWholeTextAsTooltip) {
+    auto w = Make(kValid);
+    TDisplayResourceTable& table = *w->DisplayResourceTable;
+    const QPoint inCell = table.CellRect(4, 1).center();
+    auto tooltipAt = [&] {
+        QHelpEvent help(QEvent::ToolTip, inCell, table.viewport()->mapToGlobal(inCell));
+        QApplication::sendEvent(table.viewport(), &help);
+        return QToolTip::text();
+    };
+    w->ResourceTable.SetCell(4, 1, "Host not found or server failure");
+    EXPECT_EQ(tooltipAt(), "Host not found or server failure");
+    w->ResourceTable.SetCell(4, 1, "Timeout");
+    EXPECT_EQ(tooltipAt(), "Press F1 or right mouse button for help.");
+    QToolTip::hideText();
 }
 
 TEST_F(MainWindowView, ButtonLabelsStandApartInsideTheWindow) {
