@@ -11,11 +11,12 @@ JOBS="$(nproc)"
 BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libxcb1-dev libxcb-res0-dev libatspi2.0-dev libcpp-httplib-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-liberation)
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils dbus dbus-x11 at-spi2-core pulseaudio pulseaudio-utils
-  poppler-utils iputils-ping iproute2 procps python3 locales
-  xdotool lintian desktop-file-utils appstream dpkg-dev libcap2-bin prometheus curl)
+  poppler-utils iputils-ping iproute2 procps python3 locales openbox xdotool
+  lintian desktop-file-utils appstream dpkg-dev libcap2-bin prometheus curl)
 
 ensure_packages() {
   local missing=()

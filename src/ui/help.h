@@ -15,7 +15,11 @@ namespace tarvik {
 QString HelpPagePath(const QString& topic);
 void OpenHelpTopic(const QString& topic);
 void OpenHelpContents();
-// Shows the short help of a control for its context number near pos.
+// The short help of a context number: a sentence or two about the control;
+// empty for a number without one.
+QString ContextHelpText(int contextNumber);
+// Shows the short help of a control for its context number near pos; a
+// number without its own text shows the control's "What's This" text or hint.
 void ShowContextHelp(QWidget* control, int contextNumber, const QPoint& globalPos);
 
 // Test hook: receives the page paths instead of the browser.

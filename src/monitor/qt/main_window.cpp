@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <limits>
 
 #include "engine/sync_caller.h"
 #include "monitor/chart_geometry.h"
@@ -34,6 +35,8 @@ namespace {
 constexpr int ClientWidth = 408;
 constexpr int ClientHeight = 378;
 const QRect ButtonPanelRect(0, 215, 408, 34);
+// A column width that the configuration file does not store.
+constexpr int WidthNotStored = std::numeric_limits<int>::min();
 
 QFont ToQFont(const TFontSetting& f) {
     QFont font(QString::fromStdString(f.Name), f.Size > 0 ? f.Size : 8);
@@ -42,9 +45,20 @@ QFont ToQFont(const TFontSetting& f) {
     return font;
 }
 
+// The labels over the chart buttons: a small plain narrow face, so that
+// "Hor.Grid" and "Vert.Grid" stand apart over their 30-pixel buttons.
+QFont SmallLabelFont() {
+    QFont font;
+    font.setFamilies({QString::fromLatin1(NarrowFace), QStringLiteral("DejaVu Sans Condensed")});
+    font.setPixelSize(8);
+    font.setBold(false);
+    return font;
+}
+
 QLabel* SmallLabel(const QString& text, const QRect& geometry, QWidget* parent, QWidget* buddy) {
     auto* label = new QLabel(text, parent);
-    label->setObjectName("ButtonLabel");  // small font: see the window's style sheet
+    label->setObjectName("ButtonLabel");
+    label->setFont(SmallLabelFont());
     label->setAlignment(Qt::AlignCenter);
     label->setGeometry(geometry);
     if (buddy) label->setBuddy(buddy);
@@ -81,6 +95,16 @@ QPushButton* TPingObject::MakeButton(const char* name, const QString& caption, c
     b->setWhatsThis(hint);
     b->setGeometry(geometry);
     b->setCheckable(checkable);
+    if (checkable) {
+        // A pressed toggle shows a tinted face. Only the palette's button
+        // colour is set: a style sheet here would pin the button's font and
+        // cascade into every dialog parented to the window.
+        connect(b, &QPushButton::toggled, b, [b](bool down) {
+            QPalette pal;
+            if (down) pal.setColor(QPalette::Button, QColor(0xa8, 0xc4, 0xa8));
+            b->setPalette(pal);
+        });
+    }
     b->setFocusPolicy(Qt::TabFocus);
     if (helpContext > 0) b->setProperty("helpContext", helpContext);
     b->installEventFilter(this);  // right-button context help
@@ -99,11 +123,6 @@ void TPingObject::FormCreate() {
     font.setBold(true);
     setFont(font);
     setFixedSize(ClientWidth, ClientHeight);
-    // Toggle buttons stay visibly down while pressed in.
-    // The labels beside the chart buttons use a small plain font.
-    setStyleSheet(
-        "QPushButton:checked { background-color: #a8c4a8; border: 2px inset #505050; }"
-        "QLabel#ButtonLabel { font-size: 8px; font-weight: normal; }");
 
     // The synchronous call from the measuring threads: queued onto the
     // application's event loop, run there, the caller waiting meanwhile.
@@ -126,23 +145,25 @@ void TPingObject::FormCreate() {
     Display->move(4, 4);
     Display->display2->installEventFilter(this);
     Display->Legend->installEventFilter(this);
+    // The buttons beside the chart span its height: the shrunk window ends
+    // 2 pixels below the shrink button and so below the chart's bottom row.
     ScaleUP = MakeButton("ScaleUP", "", "scaleup", "Changes the scale on the vertical axis", 195,
-                         {315, 14, 22, 22}, this);
+                         {315, 18, 22, 22}, this);
     ScaleDown = MakeButton("ScaleDown", "", "scaledown", "Changes the scale on the vertical axis",
-                           195, {315, 40, 22, 22}, this);
-    SmallLabel("Scale", {313, 64, 26, 12}, this, nullptr);
+                           195, {315, 44, 22, 22}, this);
+    SmallLabel("Scale", {313, 68, 26, 12}, this, nullptr);
     HGrdBtn = MakeButton("HGrdBtn", "", "hgrid", "Displays horisontal grid lines", 196,
-                         {342, 14, 30, 26}, this, true);
+                         {342, 16, 30, 26}, this, true);
     VGrdBtn = MakeButton("VGrdBtn", "", "vgrid", "Displays vertical grid lines", 196,
-                         {375, 14, 30, 26}, this, true);
+                         {375, 16, 30, 26}, this, true);
     StayOnTop = MakeButton("StayOnTop", "", "ontopup", "Keeps the window visible", 163,
-                           {342, 56, 30, 26}, this, true);
+                           {342, 67, 30, 26}, this, true);
     ShrinkAndGrow = MakeButton("ShrinkAndGrow", "", "shrink", "Shrinks or grows the window", 162,
-                               {375, 56, 30, 26}, this);
-    SmallLabel("Hor.Grid", {339, 2, 35, 12}, this, HGrdBtn);
-    SmallLabel("Vert.Grid", {373, 2, 35, 12}, this, VGrdBtn);
-    SmallLabel("On Top", {339, 44, 35, 12}, this, StayOnTop);
-    SmallLabel("&Shrink", {373, 44, 35, 12}, this, ShrinkAndGrow);
+                               {375, 67, 30, 26}, this);
+    SmallLabel("Hor.Grid", {341, 3, 32, 12}, this, HGrdBtn);
+    SmallLabel("Vert.Grid", {374, 3, 32, 12}, this, VGrdBtn);
+    SmallLabel("On Top", {341, 54, 32, 12}, this, StayOnTop);
+    SmallLabel("&Shrink", {374, 54, 32, 12}, this, ShrinkAndGrow);
     HGrdBtn->setChecked(true);
     VGrdBtn->setChecked(true);
 
@@ -229,6 +250,9 @@ void TPingObject::FormCreate() {
     auto makeTimer = [this](const char* name, int ms, bool enabled) {
         auto* t = new QTimer(this);
         t->setObjectName(name);
+        // The intervals are promises (activation granularity, keeper period,
+        // trend minute): a coarse timer may fire up to 5 % early.
+        t->setTimerType(Qt::PreciseTimer);
         t->setInterval(ms);
         if (enabled) t->start();
         return t;
@@ -279,7 +303,11 @@ void TPingObject::FormCreate() {
     const TWindowSettings defaults;
     MainFont = defaults.MainFont;
     GridFont = defaults.GridFont;
+    GridFont.Name = NarrowFace;  // the speed texts fit the table's columns
     EditLineFont = defaults.EditLineFont;
+    DisplayResourceTable->setFont(ToQFont(GridFont));
+    for (int c = 0; c < 5; ++c)
+        DisplayResourceTable->SetColWidth(c, DisplayResourceTable->FittingColWidth(c));
     ShowErrorBox = [this](const QString& text) {
         QMessageBox::critical(this, "Tarvik", QString(text).replace('\r', '\n'));
     };
@@ -337,6 +365,8 @@ void TPingObject::UpdateRowButtons() {
 
 void TPingObject::ReadParametersFile() {
     TWindowSettings s = CollectSettings();
+    // Column widths the file does not store fit the grid font loaded with it.
+    s.ColWidths.fill(WidthNotStored);
     TConfigLoadHooks hooks;
     hooks.RowLoaded = [this](int row) { CreateRowThread(row); };
     hooks.RowsLoaded = [this](int rows) {
@@ -344,7 +374,7 @@ void TPingObject::ReadParametersFile() {
         EditCurResource->setEnabled(rows >= 2);
         DelResource->setEnabled(rows >= 2);
     };
-    hooks.PositionLoaded = [this](int left, int top) { move(left, top); };
+    hooks.PositionLoaded = [this](int left, int top) { MoveOuterTopLeft({left, top}); };
     hooks.StartMeasuring = [this] {
         StartBtn->setChecked(true);
         StartBtnClick();
@@ -367,6 +397,9 @@ void TPingObject::ReadParametersFile() {
         FirstStart = s.FirstStart;
     } else {
         ApplySettings(s);
+        // The size changes of the settings may have placed the window by its
+        // client area: place it by its frame again.
+        MoveOuterTopLeft({s.Left, s.Top});
     }
     setWindowTitle("Tarvik");
     Ctx_->TrendEnabled = TrendEnabled;
@@ -374,6 +407,9 @@ void TPingObject::ReadParametersFile() {
                                              Options_.Paths.TrendIndexFile(), *Options_.Clock);
     Ctx_->TrendWriter = TrendFile.get();
     DisplayResourceTable->setFont(ToQFont(GridFont));
+    for (int c = 0; c < 5; ++c)
+        if (s.ColWidths[c] == WidthNotStored)
+            DisplayResourceTable->SetColWidth(c, DisplayResourceTable->FittingColWidth(c));
 }
 
 void TPingObject::ApplySettings(const TWindowSettings& s) {
@@ -386,14 +422,13 @@ void TPingObject::ApplySettings(const TWindowSettings& s) {
     Shrinked = !s.Shrinked;
     ShrinkAndGrowClick();
     StayOnTopSetting = s.StayOnTopSetting;
-    for (int c = 0; c < 5; ++c) DisplayResourceTable->SetColWidth(c, s.ColWidths[c]);
+    for (int c = 0; c < 5; ++c)
+        if (s.ColWidths[c] != WidthNotStored) DisplayResourceTable->SetColWidth(c, s.ColWidths[c]);
     Scale = s.Scale;
     TrendScale = s.TrendScale;
-    DialUpTimer->setInterval(std::max(1, s.DialUpInterval));
-    if (s.DialUpEnabled)
-        DialUpTimer->start();
-    else
-        DialUpTimer->stop();
+    DialUpEnabled = s.DialUpEnabled;
+    DialUpInterval = s.DialUpInterval;
+    ApplyDialUpTimer();
     ConnectWindowsTable = s.ConnectWindowsTable;
     MainFont = s.MainFont;
     GridFont = s.GridFont;
@@ -406,8 +441,9 @@ void TPingObject::ApplySettings(const TWindowSettings& s) {
 
 TWindowSettings TPingObject::CollectSettings() const {
     TWindowSettings s;
-    s.Left = pos().x();
-    s.Top = pos().y();
+    const QPoint outer = OuterTopLeft();
+    s.Left = outer.x();
+    s.Top = outer.y();
     s.PingObjects = StartBtn->isChecked();
     s.Trend = TrendBmp->isChecked();
     s.HGrdBtn = HGrdBtn->isChecked();
@@ -420,8 +456,8 @@ TWindowSettings TPingObject::CollectSettings() const {
     for (int c = 0; c < 5; ++c) s.ColWidths[c] = DisplayResourceTable->ColWidth(c);
     s.Scale = Scale;
     s.TrendScale = TrendScale;
-    s.DialUpEnabled = DialUpTimer->isActive();
-    s.DialUpInterval = DialUpTimer->interval();
+    s.DialUpEnabled = DialUpEnabled;
+    s.DialUpInterval = DialUpInterval;
     s.ConnectWindowsTable = ConnectWindowsTable;
     s.MainFont = MainFont;
     s.GridFont = GridFont;
@@ -457,6 +493,17 @@ void TPingObject::StopBtnClick() {
 }
 
 void TPingObject::ThreadsActivationTimer() { Control_->Activate(); }
+
+void TPingObject::ApplyDialUpTimer() {
+    // An interval of 0 or less keeps the keeper idle: a Qt timer of interval
+    // 0 would fire on every pass of the event loop.
+    if (DialUpEnabled && DialUpInterval > 0) {
+        DialUpTimer->setInterval(DialUpInterval);
+        DialUpTimer->start();
+    } else {
+        DialUpTimer->stop();
+    }
+}
 
 // ---- live chart and sampling cycle ----------------------------------------------
 
@@ -525,6 +572,20 @@ void TPingObject::SetLevelIcon(int level) { setWindowIcon(LevelIcon(level)); }
 
 // ---- size and layering ------------------------------------------------------------
 
+// The stored position is the window's outer top-left corner, frame included.
+// A window manager that frames the window learns that from the position
+// policy of QWindow::setFramePosition (north-west gravity); QWidget::move
+// before the frame is known would place the client area there instead.
+void TPingObject::MoveOuterTopLeft(const QPoint& outer) {
+    move(outer);
+    if (QWindow* window = windowHandle()) window->setFramePosition(outer);
+}
+
+QPoint TPingObject::OuterTopLeft() const {
+    if (const QWindow* window = windowHandle()) return window->framePosition();
+    return pos();
+}
+
 void TPingObject::ShrinkAndGrowClick() {
     if (!Shrinked) {
         // Only the live chart and the buttons beside it stay in view.
@@ -590,9 +651,15 @@ void TPingObject::HelpBtnClick() { HelpPopup->popup(QCursor::pos()); }
 
 void TPingObject::ShowAbout() {
     LiftStayOnTop();
-    QMessageBox::about(this, "About Tarvik",
-                       "<b>Tarvik</b><br>Measures the data transfer speed of network resources "
-                       "and keeps a day-by-day history of it.");
+    QMessageBox about(QMessageBox::NoIcon, "About Tarvik",
+                      "<b>Tarvik</b><br>Measures the data transfer speed of network resources "
+                      "and keeps a day-by-day history of it.",
+                      QMessageBox::Ok, this);
+    about.setObjectName("AboutBox");
+    about.setIconPixmap(ApplicationIcon().pixmap(48, 48));
+    // A dialog window does not inherit its parent's font by itself.
+    about.setFont(font());
+    about.exec();
     RestoreStayOnTop();
 }
 

@@ -45,7 +45,7 @@ public:
     explicit TPingObject(TPingObjectOptions options = {});
     ~TPingObject() override;
 
-    // ---- controls, named as designed ----
+    // ---- controls, by the names the handlers and tests use ----
     QPushButton* AddResource;
     QPushButton* EditCurResource;
     QPushButton* DelResource;
@@ -98,6 +98,10 @@ public:
     bool ExitConfirmed = false;
     bool TrendEnabled = true;
     bool UserKnownCDFileSize = false;
+    // The dial-up keeper's settings as stored; the timer runs only while
+    // enabled with a positive interval.
+    bool DialUpEnabled = false;
+    int DialUpInterval = 3000;
     bool HintsCreated = false;
     TFontSetting MainFont, GridFont, EditLineFont;
     std::unique_ptr<TTrendFile> TrendFile;
@@ -133,6 +137,8 @@ public:
     void WriteParametersFile();
     // Creates the thread of a settings row and copies the row into it.
     void CreateRowThread(int row);
+    // Starts or stops DialUpTimer from DialUpEnabled and DialUpInterval.
+    void ApplyDialUpTimer();
 
     // The Add resource wizard; until it is installed the button does nothing.
     std::function<void()> OnAddResource;
@@ -165,6 +171,8 @@ private:
     void HandleFirstStart();  // WM_FIRSTSTART
     void ApplyStayOnTop();    // WM_APPLYSTAYONTOP
     void SetTopmost(bool on);
+    void MoveOuterTopLeft(const QPoint& outer);
+    QPoint OuterTopLeft() const;
     void UpdateRowButtons();
     void WireLiveChart();
     QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,

@@ -27,6 +27,8 @@ TProgExit::TProgExit(QWidget* mainWindow, bool& exitConfirmed)
     CloseTimer = new QTimer(this);
     CloseTimer->setObjectName("CloseTimer");
     CloseTimer->setInterval(3000);
+    // The three seconds are a promise: a coarse timer may fire up to 5 % early.
+    CloseTimer->setTimerType(Qt::PreciseTimer);
     CloseTimer->setSingleShot(false);
     connect(CloseTimer, &QTimer::timeout, this, &TProgExit::CloseTimerTimer);
 

@@ -1,14 +1,18 @@
 #include "monitor/qt/resource_table_view.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPolygon>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
+#include "engine/icmp_status.h"
 #include "engine/resource_table.h"
+#include "engine/speed_text.h"
 #include "ui/colors_qt.h"
 #include "ui/help.h"
 
@@ -296,6 +300,63 @@ void TDisplayResourceTable::scrollContentsBy(int, int) {
     TopRow_ = FixedRows() + verticalScrollBar()->value();
     LeftCol_ = 1 + horizontalScrollBar()->value();
     viewport()->update();
+}
+
+// ---- column widths -----------------------------------------------------------------------
+
+QStringList TDisplayResourceTable::ColumnTexts(int col, bool header) {
+    static const char* const headers[ColCount] = {"", "Resource", "Write speed", "Read speed",
+                                                  "Ping speed"};
+    if (col < 0 || col >= ColCount) return {};
+    if (header) return {QString::fromLatin1(headers[col])};
+    if (col < 2) return {};
+    // Every digit of the speed field, and the widest one in every place.
+    QStringList texts;
+    for (int d = '0'; d <= '9'; ++d)
+        texts << QString::fromStdString(FormatSpeed((d - '0') * 111111.11));
+    texts << "Testing...";
+    if (col < 4) {
+        texts << "I/O error.";
+        return texts;
+    }
+    // Every echo status but the rare "TTL expired in reassembly", which
+    // would widen the columns past a table with a vertical scroll bar.
+    for (std::int32_t code = 11001; code <= 11050; ++code)
+        if (const auto text = IcmpStatusText(code); !text.empty() && code != 11014)
+            texts << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // The look-up failures a user meets most; the long ones stay cut.
+    for (std::int32_t code : {11001, 11004, 10049, 10051, 10065})
+        texts << QString::fromUtf8(SocketErrorText(code).data(),
+                                   static_cast<qsizetype>(SocketErrorText(code).size()));
+    return texts;
+}
+
+int TDisplayResourceTable::FittingColWidth(int col) const {
+    if (col < 0 || col >= ColCount) return 0;
+    const QFontMetrics fm(font());
+    int width = BuiltInColWidths[col];
+    for (const QString& t : ColumnTexts(col, true))
+        width = std::max(width, fm.horizontalAdvance(t) + (width - HeaderTextRoom(width)));
+    for (const QString& t : ColumnTexts(col, false))
+        width = std::max(width, fm.horizontalAdvance(t) + (width - DataTextRoom(width)));
+    return width;
+}
+
+bool TDisplayResourceTable::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QPoint cell = CellAt(help->pos());
+        if (cell.x() >= 1 && cell.y() >= 1 && cell.y() < RowCount()) {
+            const QString text = QString::fromStdString(Table_.Cell(cell.x(), cell.y()));
+            if (fontMetrics().horizontalAdvance(text) > DataTextRoom(ColWidths_[cell.x()])) {
+                QToolTip::showText(help->globalPos(), text, viewport());
+                return true;
+            }
+        }
+        QToolTip::showText(help->globalPos(), toolTip(), viewport());
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 // ---- painting ------------------------------------------------------------------------------

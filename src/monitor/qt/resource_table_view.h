@@ -15,6 +15,11 @@ namespace tarvik {
 
 class TResourceTable;
 
+// The table's default face: a narrow sans serif (Debian: fonts-liberation),
+// in which a six-digit speed and every echo status text fit their columns at
+// 8 points bold. Where it is missing, fontconfig offers its metric twin.
+inline constexpr char NarrowFace[] = "Liberation Sans Narrow";
+
 // The resource rows as an item model (grid row r is model row r - 1), for
 // accessibility and for reading the table without painting it.
 class TResourceTableModel : public QAbstractTableModel {
@@ -54,6 +59,19 @@ class TDisplayResourceTable : public QAbstractScrollArea {
     void RepaintCells(int row, int firstCol, int lastCol);
     int ColWidth(int col) const;
     void SetColWidth(int col, int width);
+    // The built-in column widths.
+    static constexpr int BuiltInColWidths[ColCount] = {10, 101, 76, 77, 93};
+    // The texts a column is made to show whole: its header, the widest speed
+    // text and the status texts that reach it (an address is as long as the
+    // user made it; the long look-up failures stay cut and show whole in the
+    // cell's tooltip).
+    static QStringList ColumnTexts(int col, bool header);
+    // A column's default width in the table's font: the built-in width, or
+    // wider where one of its texts would be cut.
+    int FittingColWidth(int col) const;
+    // The room a text has in a cell of a column: data rows, header row.
+    static int DataTextRoom(int colWidth) { return colWidth - 2 * GridLineWidth; }
+    static int HeaderTextRoom(int colWidth) { return colWidth - 4 * GridLineWidth; }
     int RowHeight(int row) const;
     void SetRowHeight(int row, int height);
     // The first scrolled row and column shown after the fixed ones.
@@ -79,6 +97,8 @@ class TDisplayResourceTable : public QAbstractScrollArea {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    // A cell whose text is cut shows the whole text as its tooltip.
+    bool viewportEvent(QEvent* event) override;
 
   private:
     void DrawDataCell(QPainter& p, int col, int row, const QRect& rect);
@@ -99,7 +119,8 @@ class TDisplayResourceTable : public QAbstractScrollArea {
 
     const TResourceTable& Table_;
     TResourceTableModel* Model_;
-    int ColWidths_[ColCount] = {10, 101, 76, 77, 93};
+    int ColWidths_[ColCount] = {BuiltInColWidths[0], BuiltInColWidths[1], BuiltInColWidths[2],
+                                BuiltInColWidths[3], BuiltInColWidths[4]};
     std::vector<int> RowHeights_;
     int Current_ = 0;  // the grid's current row
     int TopRow_ = 0;
