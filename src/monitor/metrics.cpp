@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/ping_thread.h"
+#include "engine/resource_table.h"
+
 namespace tarvik {
 namespace {
 
@@ -152,6 +155,97 @@ std::string FormatMetrics(const std::vector<TMetricRow>& rows, std::string_view 
     out += "tarvik_build_info{version=\"";
     out += EscapeLabelValue(version);
     out += "\"} 1\n";
+    return out;
+}
+
+namespace {
+
+char KindOf(const TResourceTable& table, int row) {
+    const std::string& kind = table.Cell(colKind, row);
+    return kind.empty() ? '\0' : kind.front();
+}
+
+// The cell that carries a resource's status text: the write column for
+// directories, the read column for files, the ping column for hosts.
+int StatusColumn(char kind) {
+    switch (kind) {
+        case '1':
+            return colWriteText;
+        case '2':
+            return colReadText;
+        default:
+            return colPingText;
+    }
+}
+
+bool IsSpeedText(const std::string& text) {
+    return text.size() >= 4 && text.compare(text.size() - 4, 4, "KBps") == 0;
+}
+
+}  // namespace
+
+std::shared_ptr<TMetricsSource::TStats> TMetricsSource::StatsOf(const TPingThread* thread) const {
+    const std::lock_guard lock(M_);
+    if (Rows_)
+        for (const TPublished& p : *Rows_)
+            if (p.Thread.get() == thread) return p.Stats;
+    return nullptr;
+}
+
+void TMetricsSource::Publish(const TResourceTable& table) {
+    auto rows = std::make_shared<std::vector<TPublished>>();
+    for (int r = 1; r < table.RowCount(); ++r) {
+        const auto& thread = table.Thread(r);
+        if (!thread) continue;
+        std::shared_ptr<TStats> stats = StatsOf(thread.get());
+        if (!stats) stats = std::make_shared<TStats>();
+        rows->push_back({table.Cell(colAddress, r), KindOf(table, r), thread, std::move(stats)});
+    }
+    const std::lock_guard lock(M_);
+    Rows_ = std::move(rows);
+}
+
+bool TMetricsSource::CellsShown(const TResourceTable& table, int row) {
+    const auto& thread = table.Thread(row);
+    if (!thread) return false;
+    const std::shared_ptr<TStats> stats = StatsOf(thread.get());
+    if (!stats) return false;
+    const std::string& text = table.Cell(StatusColumn(KindOf(table, row)), row);
+    const bool up = IsSpeedText(text);
+    const bool changed = !stats->Seen || stats->Up != up || (!up && text != stats->LastStatus);
+    stats->Up = up;
+    stats->Seen = true;
+    stats->LastStatus = up ? std::string() : text;
+    return changed;
+}
+
+void TMetricsSource::Clear() {
+    const std::lock_guard lock(M_);
+    Rows_.reset();
+}
+
+std::vector<TMetricRow> TMetricsSource::Rows() const {
+    std::shared_ptr<const std::vector<TPublished>> rows;
+    {
+        const std::lock_guard lock(M_);
+        rows = Rows_;
+    }
+    std::vector<TMetricRow> out;
+    if (!rows) return out;
+    out.reserve(rows->size());
+    for (const TPublished& p : *rows) {
+        // One copy under the thread's results lock; nothing else is held.
+        const TResultsSnapshot results = p.Thread->Results();
+        TMetricRow m;
+        m.Resource = p.Resource;
+        m.Kind = p.Kind;
+        m.WriteSpeed = results.WriteSpeed;
+        m.ReadSpeed = results.ReadSpeed;
+        m.PingSpeed = results.PingSpeed;
+        m.Up = p.Stats->Up;
+        m.Cycles = p.Thread->CycleCount();
+        out.push_back(std::move(m));
+    }
     return out;
 }
 

@@ -4,12 +4,18 @@
 // call it with rows copied from the measuring threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvik {
+
+class TPingThread;
+class TResourceTable;
 
 struct TMetricRow {
     std::string Resource;  // the resource's address as the user wrote it
@@ -28,5 +34,41 @@ std::string_view MetricKindName(char kind);
 std::string EscapeLabelValue(std::string_view value);
 // The whole page, HELP and TYPE lines first for each metric family.
 std::string FormatMetrics(const std::vector<TMetricRow>& rows, std::string_view version);
+
+// What the metrics page reads, kept apart from the settings grid so that the
+// server's threads never touch the grid: the owner of the grid (the window or
+// the companion's session) publishes its rows whenever they change and
+// reports each display update; Rows() copies the measurements from any thread.
+class TMetricsSource {
+public:
+    // Owner's thread: the rows of the grid (with their threads) changed.
+    void Publish(const TResourceTable& table);
+    // Owner's thread: the row's speed cells were just written. Returns true
+    // when the row's status changed (its first result, a speed after a
+    // failure, a failure after speeds, another failure text).
+    bool CellsShown(const TResourceTable& table, int row);
+    // Owner's thread: nothing is served any more.
+    void Clear();
+    // Any thread.
+    std::vector<TMetricRow> Rows() const;
+
+private:
+    struct TStats {
+        std::atomic<bool> Up{false};
+        bool Seen = false;       // owner's thread only
+        std::string LastStatus;  // owner's thread only
+    };
+    struct TPublished {
+        std::string Resource;
+        char Kind = 0;
+        std::shared_ptr<TPingThread> Thread;
+        std::shared_ptr<TStats> Stats;
+    };
+    // Stats by thread, so that a row keeps its state when rows move.
+    std::shared_ptr<TStats> StatsOf(const TPingThread* thread) const;
+
+    mutable std::mutex M_;
+    std::shared_ptr<const std::vector<TPublished>> Rows_;
+};
 
 }  // namespace tarvik

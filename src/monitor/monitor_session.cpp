@@ -22,22 +22,8 @@ char KindOf(const TResourceTable& table, int row) {
     return kind.empty() ? '\0' : kind.front();
 }
 
-// The cell that carries a resource's status text: the write column for
-// directories, the read column for files, the ping column for hosts.
-int StatusColumn(char kind) {
-    switch (kind) {
-        case '1':
-            return colWriteText;
-        case '2':
-            return colReadText;
-        default:
-            return colPingText;
-    }
-}
-
-bool IsSpeedText(const std::string& text) {
-    return text.size() >= 4 && text.compare(text.size() - 4, 4, "KBps") == 0;
-}
+// The cell that carries a resource's status text.
+int StatusColumn(char kind) { return kind == '1' ? colWriteText : kind == '2' ? colReadText : colPingText; }
 
 // The cells a user sets; the speed texts and the events' run-time state are
 // left out, so that a row whose settings did not change keeps running as it was.
@@ -88,7 +74,6 @@ bool TMonitorSession::Load(std::string* error) {
         // The load may have created threads for rows it read before it gave up.
         Control_->Close();
         Table_.SetRowCount(1);
-        Stats_.clear();
         if (error) {
             for (char& c : readError)
                 if (c == '\r' || c == '\n') c = ' ';
@@ -110,7 +95,7 @@ bool TMonitorSession::Load(std::string* error) {
                                 " are in use by another Tarvik or cannot be written: measuring without history");
         }
     }
-    Publish();
+    Metrics_.Publish(Table_);
     return true;
 }
 
@@ -118,8 +103,6 @@ void TMonitorSession::CreateRowThread(int row) {
     auto thread = TPingThread::Create(row, Ctx_);
     Table_.SetThread(row, thread);
     thread->LoadSettings();
-    if (static_cast<int>(Stats_.size()) <= row) Stats_.resize(static_cast<std::size_t>(row) + 1);
-    Stats_[static_cast<std::size_t>(row)] = std::make_shared<TRowStats>();
 }
 
 bool TMonitorSession::Reload(std::string* error) {
@@ -146,14 +129,12 @@ bool TMonitorSession::Reload(std::string* error) {
         Table_.SetThread(r, nullptr);
         Table_.DeleteRow(r);
     }
-    Stats_.resize(static_cast<std::size_t>(keep));
     // Changed rows take their new settings at the end of the current cycle.
     for (int r = 1; r < keep; ++r) {
         if (SameSettings(Table_.Row(r), fresh.Row(r))) continue;
         Table_.SetRow(r, fresh.Row(r));
         Table_.ClearEventState(r);
         if (const auto& t = Table_.Thread(r)) t->LoadSettings();
-        Stats_[static_cast<std::size_t>(r)] = std::make_shared<TRowStats>();
     }
     // Added rows get a thread of their own.
     for (int r = keep; r < fresh.RowCount(); ++r) {
@@ -164,7 +145,7 @@ bool TMonitorSession::Reload(std::string* error) {
     }
     Settings_ = settings;
     if (TrendFile_) Ctx_->TrendEnabled = Options_.Trend && Settings_.TrendEnabled && TrendFile_->IsWritable();
-    Publish();
+    Metrics_.Publish(Table_);
     if (wasStarted) Control_->Start();
     return true;
 }
@@ -200,62 +181,18 @@ void TMonitorSession::RunPending() {
 }
 
 void TMonitorSession::CellsShown(int row) {
-    if (row <= 0 || row >= static_cast<int>(Stats_.size()) || !Stats_[static_cast<std::size_t>(row)])
-        return;
-    TRowStats& stats = *Stats_[static_cast<std::size_t>(row)];
-    const std::string& text = Table_.Cell(StatusColumn(KindOf(Table_, row)), row);
-    const bool up = IsSpeedText(text);
-    const bool changed = !stats.Seen || stats.Up != up || (!up && text != stats.LastStatus);
-    stats.Up = up;
-    stats.Seen = true;
-    stats.LastStatus = up ? std::string() : text;
-    if (changed && Options_.StatusChanged) Options_.StatusChanged(row, text);
+    if (Metrics_.CellsShown(Table_, row) && Options_.StatusChanged)
+        Options_.StatusChanged(row, Table_.Cell(StatusColumn(KindOf(Table_, row)), row));
 }
 
-void TMonitorSession::Publish() {
-    auto rows = std::make_shared<std::vector<TPublishedRow>>();
-    for (int r = 1; r < Table_.RowCount(); ++r) {
-        if (!Table_.Thread(r)) continue;
-        rows->push_back({Table_.Cell(colAddress, r), KindOf(Table_, r), Table_.Thread(r),
-                         Stats_[static_cast<std::size_t>(r)]});
-    }
-    const std::lock_guard lock(PublishedM_);
-    Published_ = std::move(rows);
-}
-
-std::vector<TMetricRow> TMonitorSession::MetricRows() const {
-    std::shared_ptr<const std::vector<TPublishedRow>> rows;
-    {
-        const std::lock_guard lock(PublishedM_);
-        rows = Published_;
-    }
-    std::vector<TMetricRow> out;
-    if (!rows) return out;
-    out.reserve(rows->size());
-    for (const TPublishedRow& p : *rows) {
-        const TResultsSnapshot results = p.Thread->Results();
-        TMetricRow m;
-        m.Resource = p.Resource;
-        m.Kind = p.Kind;
-        m.WriteSpeed = results.WriteSpeed;
-        m.ReadSpeed = results.ReadSpeed;
-        m.PingSpeed = results.PingSpeed;
-        m.Up = p.Stats && p.Stats->Up;
-        m.Cycles = p.Thread->CycleCount();
-        out.push_back(std::move(m));
-    }
-    return out;
-}
+std::vector<TMetricRow> TMonitorSession::MetricRows() const { return Metrics_.Rows(); }
 
 bool TMonitorSession::HistoryOn() const { return Ctx_->TrendWriter != nullptr && Ctx_->TrendEnabled; }
 
 void TMonitorSession::Close() {
     if (Closed_) return;
     Closed_ = true;
-    {
-        const std::lock_guard lock(PublishedM_);
-        Published_.reset();
-    }
+    Metrics_.Clear();
     Control_->Close();
     Ctx_->RepaintCells = nullptr;
     Ctx_->TrendWriter = nullptr;

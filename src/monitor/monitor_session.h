@@ -5,11 +5,9 @@
 // threads, configuration and trend files.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -71,25 +69,12 @@ public:
     std::vector<TMetricRow> MetricRows() const;
 
 private:
-    struct TRowStats {
-        std::atomic<bool> Up{false};
-        std::atomic<bool> Seen{false};
-        std::string LastStatus;  // the session's thread only
-    };
-    struct TPublishedRow {
-        std::string Resource;
-        char Kind = 0;
-        std::shared_ptr<TPingThread> Thread;
-        std::shared_ptr<TRowStats> Stats;
-    };
     void CreateRowThread(int row);
-    void Publish();
     void CellsShown(int row);
 
     TMonitorSessionOptions Options_;
     TResourceTable Table_;
     TWindowSettings Settings_;
-    std::vector<std::shared_ptr<TRowStats>> Stats_;  // index = row
     int WakeFd_ = -1;
     std::shared_ptr<TSyncCaller> Sync_;
     std::shared_ptr<TEngineContext> Ctx_;
@@ -97,8 +82,7 @@ private:
     std::unique_ptr<TTrendFile> TrendFile_;
     bool Started_ = false;
     bool Closed_ = false;
-    mutable std::mutex PublishedM_;
-    std::shared_ptr<const std::vector<TPublishedRow>> Published_;
+    TMetricsSource Metrics_;
 };
 
 }  // namespace tarvik
