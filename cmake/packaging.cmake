@@ -47,7 +47,10 @@ foreach(size 16 22 24 32 48 64 128 256)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_pkg}/debian/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvik)
+install(FILES ${_pkg}/debian/copyright ${_gen}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvik)
+# The files for watching many machines: Prometheus, Grafana, systemd.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvik/examples)
 
 # ---- the .deb ----
 set(CPACK_GENERATOR DEB)

@@ -28,7 +28,8 @@ dpkg --root="$root" --force-script-chrootless --force-depends --log=/dev/null -i
 listed=$(dpkg --root="$root" -L tarvik)
 for f in /usr/bin/tarvik /usr/share/tarvik/help/Main_index.html /usr/share/applications/org.tarvik.Tarvik.desktop \
          /usr/share/metainfo/org.tarvik.Tarvik.metainfo.xml /usr/share/icons/hicolor/scalable/apps/org.tarvik.Tarvik.svg \
-         /usr/share/icons/hicolor/256x256/apps/org.tarvik.Tarvik.png /usr/share/man/man1/tarvik.1.gz \
+         /usr/share/icons/hicolor/256x256/apps/org.tarvik.Tarvik.png /usr/share/man/man1/tarvik.1.gz /usr/share/man/man1/tarvik-cli.1.gz /usr/bin/tarvik-cli \
+         /usr/share/doc/tarvik/examples/systemd/tarvik-cli.service \
          /usr/share/doc/tarvik/copyright /usr/share/doc/tarvik/changelog.gz; do
   grep -qx "$f" <<<"$listed" || fail "package does not list $f"
 done

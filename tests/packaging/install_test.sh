@@ -10,7 +10,7 @@ prefix="$SCRATCH/prefix"
 cmake --install "$BUILD_DIR" --prefix "$prefix" >/dev/null
 for f in bin/tarvik share/tarvik/help/Main_index.html share/applications/org.tarvik.Tarvik.desktop \
          share/metainfo/org.tarvik.Tarvik.metainfo.xml share/icons/hicolor/scalable/apps/org.tarvik.Tarvik.svg \
-         share/icons/hicolor/48x48/apps/org.tarvik.Tarvik.png share/man/man1/tarvik.1.gz \
+         share/icons/hicolor/48x48/apps/org.tarvik.Tarvik.png share/man/man1/tarvik.1.gz share/man/man1/tarvik-cli.1.gz bin/tarvik-cli \
          share/doc/tarvik/copyright; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
