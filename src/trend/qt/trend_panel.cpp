@@ -88,6 +88,11 @@ TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* pa
     QPalette tp = TrendDisplay->palette();
     tp.setColor(QPalette::Window, PanelColor_);
     TrendDisplay->setPalette(tp);
+    // The hour labels must fit the 11-pixel strip below the axis and the
+    // three hours between two of them: a small plain face of their own.
+    QFont hourFont("Sans Serif");
+    hourFont.setPixelSize(9);
+    TrendDisplay->setFont(hourFont);
     TrendLegend = new TTrendImage(TrendDisplay);
     TrendLegend->setObjectName("TrendLegend");
     TrendLegend->setGeometry(2, 2, 33, kChartHeight);

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -208,6 +209,20 @@ TEST_F(TrendPanelTest, TooltipNamesTheEarlierRowWhereCurvesMeet) {
     EXPECT_EQ(Panel->TrendHint->pos(), QPoint(510, 410));  // a third of a 32-pixel cursor
     Panel->TrendDisplay2MouseMove({x, y + 4}, {500, 400});
     EXPECT_FALSE(Panel->TrendHint->isVisible());
+
+    // The hide timer takes the hint away once the cursor is off the chart,
+    // and lets the window hide its other hints.
+    Panel->TrendDisplay2MouseMove({x, y}, {500, 400});
+    ASSERT_TRUE(Panel->TrendHint->isVisible());
+    int others = 0;
+    Panel->HideOtherHints = [&] { ++others; };
+    QCursor::setPos(Panel->TrendDisplay2->mapToGlobal(QPoint(x, y)));
+    Panel->HideValueWindowTimer();
+    EXPECT_TRUE(Panel->TrendHint->isVisible());
+    QCursor::setPos(Panel->TrendDisplay2->mapToGlobal(QPoint(kW + 5, y)));
+    Panel->HideValueWindowTimer();
+    EXPECT_FALSE(Panel->TrendHint->isVisible());
+    EXPECT_EQ(others, 2);
 }
 
 TEST_F(TrendPanelTest, ClipboardExportRemembersThePeriod) {
