@@ -145,6 +145,27 @@ TEST_F(TrendDayTest, OddFilesReadAsTheLookupReadsThem) {
     EXPECT_GE(ExpectSameAsLookup(*file, {"a", "b"}, kDay), 7);
 }
 
+TEST_F(TrendDayTest, ChecksumsJudgedAsTheLookupJudgesThem) {
+    // Names padded with arbitrary bytes (the checksum covers them too), one
+    // record in two then damaged in one byte anywhere in the checksummed part.
+    std::uint32_t seed = 12345;
+    const auto next = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int p = 1; p <= kTrendSlotsPerDay; ++p) {
+        for (const char* name : {"a", "b", "c"}) {
+            const std::int32_t at = Add(name, TrendSlotStamp(kDay, p), next() % 5000 / 7.0);
+            std::uint8_t* rec = Data.data() + at;
+            for (std::size_t i = 2; i < 256; ++i) rec[i] = static_cast<std::uint8_t>(next());
+            const std::uint32_t sum = TrendChecksum(std::span<const std::uint8_t>(rec, 284));
+            for (int i = 0; i < 4; ++i) rec[284 + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+            if (next() % 2) rec[1 + next() % 283] ^= static_cast<std::uint8_t>(1 + next() % 255);
+        }
+    }
+    auto file = Open();
+    const int found = ExpectSameAsLookup(*file, {"a", "b", "c"}, kDay);
+    EXPECT_GT(found, 50);
+    EXPECT_LT(found, 250);
+}
+
 TEST_F(TrendDayTest, HistoryOffOrNoNamesFindsNothing) {
     Add("a", At(1, 0), 1);
     auto file = Open();
