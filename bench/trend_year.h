@@ -20,7 +20,9 @@ constexpr int kFirstDay = 46023;  // 2026-01-01
 // A day in the middle of the year: what the chart shows.
 constexpr int kShownDay = kFirstDay + 182;
 
-inline std::string ResourceName(int r) { return "\\\\filer" + std::to_string(r) + "\\share\\speed"; }
+inline std::string ResourceName(int r) {
+    return "\\\\filer" + std::to_string(r) + "\\share\\speed";
+}
 
 class TNoClock final : public IClock {
   public:

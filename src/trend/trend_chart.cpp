@@ -29,8 +29,9 @@ const TDayValues& ValuesOf(const TTrendRow& row, TQuantity q) {
     }
 }
 
-const char* const kMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
-                                 "July",    "August",   "September", "October", "November", "December"};
+const char* const kMonths[12] = {"January",   "February", "March",    "April",
+                                 "May",       "June",     "July",     "August",
+                                 "September", "October",  "November", "December"};
 const char* const kWeekdays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                   "Thursday", "Friday", "Saturday"};
 
@@ -105,14 +106,15 @@ std::vector<int> TrendHourX(int width) {
 std::array<THourLabel, 7> TrendHourLabels(int width) {
     std::array<THourLabel, 7> labels;
     for (int i = 1; i <= 7; ++i)
-        labels[static_cast<std::size_t>(i - 1)] = {std::to_string(3 * i) + ":00",
-                                                   static_cast<int>(RoundHalfEven(i * width / 8.0))};
+        labels[static_cast<std::size_t>(i - 1)] = {
+            std::to_string(3 * i) + ":00", static_cast<int>(RoundHalfEven(i * width / 8.0))};
     return labels;
 }
 
 std::vector<int> TrendHGridY(int base) {
     std::vector<int> ys;
-    for (int k = 1; k <= 5; ++k) ys.push_back(base - static_cast<int>(RoundHalfEven(0.2 * base * k)));
+    for (int k = 1; k <= 5; ++k)
+        ys.push_back(base - static_cast<int>(RoundHalfEven(0.2 * base * k)));
     return ys;
 }
 
@@ -125,7 +127,8 @@ TTrendPicture TrendPicture(const std::vector<TTrendRow>& rows, int width, int he
     pic.TickX = TrendHourX(width);
     pic.HourLabels = TrendHourLabels(width);
     std::array<int, 97> xs{};
-    for (int p = 1; p <= kTrendSlotsPerDay; ++p) xs[static_cast<std::size_t>(p)] = TrendPointX(width, p);
+    for (int p = 1; p <= kTrendSlotsPerDay; ++p)
+        xs[static_cast<std::size_t>(p)] = TrendPointX(width, p);
     for (const TTrendRow& row : rows) {
         if (!row.HasThread()) continue;
         for (const TSeriesSpec& spec : SeriesOfKind(row.Kind)) {
@@ -163,8 +166,8 @@ int TrendTooltipSlot(int x, int width) {
     return static_cast<int>(std::clamp(p, 1.0, static_cast<double>(kTrendSlotsPerDay)));
 }
 
-std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int x, int y,
-                                        int width, int height, double scale) {
+std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int x, int y, int width,
+                                        int height, double scale) {
     const int p = TrendTooltipSlot(x, width);
     const int base = TrendBaseOf(height);
     const auto near = [&](const TDayValues& v) {

@@ -90,7 +90,7 @@ int TrendTooltipSlot(int x, int width);
 // `"host", Read -     12.34 KBps, 12:15`: the text of the first row with a
 // day value within one pixel of y at the slot under x (its read value wins
 // over its write value); none when no row has one.
-std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int x, int y,
-                                        int width, int height, double scale);
+std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int x, int y, int width,
+                                        int height, double scale);
 
 }  // namespace tarvik

@@ -68,7 +68,8 @@ TExportTable BuildExportTable(const std::string& dateCaption, const std::vector<
     const std::size_t n = rows.size();
     TExportTable table(3 * n + 2, std::vector<std::string>(static_cast<std::size_t>(columns)));
     table[0][0] = CutCell(dateCaption);
-    for (int j = 1; j < columns; ++j) table[1][static_cast<std::size_t>(j)] = SlotLabel(fromSlot + j);
+    for (int j = 1; j < columns; ++j)
+        table[1][static_cast<std::size_t>(j)] = SlotLabel(fromSlot + j);
     for (std::size_t r = 1; r <= n; ++r) {
         const TTrendRow& row = rows[r - 1];
         auto& read = table[3 * r - 1];

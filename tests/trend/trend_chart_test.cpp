@@ -41,11 +41,11 @@ TEST(TrendChart, ValueToY) {
         long long Unclamped;
         int Drawn;
     } cases[] = {
-        {2.0, 2.0, 72, -1, 0},         // a value equal to the scale sits on the top edge
-        {250, 1000, 79, 58, 58},       // 79 - 1 - round(19.75)
-        {0, 1000, 79, 78, 78},         // nothing measured: just above the axis
-        {5000, 1000, 79, -317, 0},     // far above the scale runs along the top
-        {0.5, 2.0, 72, 53, 53},        // 71 - round(18)
+        {2.0, 2.0, 72, -1, 0},      // a value equal to the scale sits on the top edge
+        {250, 1000, 79, 58, 58},    // 79 - 1 - round(19.75)
+        {0, 1000, 79, 78, 78},      // nothing measured: just above the axis
+        {5000, 1000, 79, -317, 0},  // far above the scale runs along the top
+        {0.5, 2.0, 72, 53, 53},     // 71 - round(18)
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(TrendYUnclamped(c.Value, c.Scale, c.Base), c.Unclamped) << c.Value;
@@ -55,7 +55,7 @@ TEST(TrendChart, ValueToY) {
 }
 
 TEST(TrendChart, PositionsRoundHalfToEven) {
-    EXPECT_EQ(TrendPointX(267, 16), 44);  // 44.5
+    EXPECT_EQ(TrendPointX(267, 16), 44);   // 44.5
     EXPECT_EQ(TrendPointX(267, 48), 134);  // 133.5
     EXPECT_EQ(TrendPointX(267, 96), 267);
     const auto ticks = TrendHourX(267);
@@ -132,8 +132,8 @@ TEST(TrendChart, DateCaptionInEnglish) {
 TEST(TrendChart, NextDayEnabledOnlyBeforeToday) {
     const double started = kDay + 0.5;  // the chart's date at start-up
     EXPECT_FALSE(TrendNextDayEnabled(started, started));
-    EXPECT_TRUE(TrendNextDayEnabled(started, started - 1));         // one day back
-    EXPECT_FALSE(TrendNextDayEnabled(kDay + 0.999, started));       // late the same day
+    EXPECT_TRUE(TrendNextDayEnabled(started, started - 1));            // one day back
+    EXPECT_FALSE(TrendNextDayEnabled(kDay + 0.999, started));          // late the same day
     EXPECT_TRUE(TrendNextDayEnabled(kDay + 1 + 1.0 / 1440, started));  // after midnight
 }
 
@@ -154,7 +154,7 @@ TEST(TrendChart, TooltipTexts) {
     EXPECT_EQ(at(98, 43), std::nullopt);
     EXPECT_EQ(at(20, 21), "\"drive\", Read -     50.00 KBps, 02:30");  // read wins over write
     EXPECT_EQ(at(22, 31), "\"drive\", Write -     40.00 KBps, 02:45");
-    EXPECT_EQ(at(500, 59), "\"cd\", Read -     12.34 KBps, 00:00");   // slot 96, clamped x
+    EXPECT_EQ(at(500, 59), "\"cd\", Read -     12.34 KBps, 00:00");  // slot 96, clamped x
     EXPECT_EQ(TrendTooltipSlot(0, 192), 1);
     EXPECT_EQ(TrendTooltipSlot(3, 192), 2);  // 1.5 rounds to 2
     EXPECT_EQ(TrendTooltipSlot(5, 192), 2);  // 2.5 rounds to 2

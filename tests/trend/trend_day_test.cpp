@@ -53,7 +53,8 @@ class TrendDayTest : public ::testing::Test {
     std::unique_ptr<TTrendFile> Open() {
         const auto write = [](const std::string& path, const Bytes& b) {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+            out.write(reinterpret_cast<const char*>(b.data()),
+                      static_cast<std::streamsize>(b.size()));
         };
         write(Dir + "/KOR_VEL.D", Data);
         write(Dir + "/KOR_VEL.ND", Index);

@@ -37,7 +37,7 @@ TEST(TrendExport, PeriodSlots) {
     } cases[] = {
         {{"2", "00", "3", "0"}, 8, 12},
         {{"07", "45", "24", "45"}, 31, 99},
-        {{"1", "20", "x", ""}, 5, 0},  // 20 div 15; unreadable text is 0
+        {{"1", "20", "x", ""}, 5, 0},            // 20 div 15; unreadable text is 0
         {{" 9h", "15min", "10", "14"}, 37, 40},  // leading digits count
     };
     for (const TCase& c : cases) {
@@ -48,7 +48,8 @@ TEST(TrendExport, PeriodSlots) {
 
 TEST(TrendExport, DefaultPeriodGivesTheLabelColumnAndEverySlot) {
     TRowFixture a;
-    const auto table = BuildExportTable("December 10, 2026, Thursday", {a.Row("drive", '1')}, 0, 96);
+    const auto table =
+        BuildExportTable("December 10, 2026, Thursday", {a.Row("drive", '1')}, 0, 96);
     ASSERT_EQ(table.size(), 5u);
     for (const auto& row : table) EXPECT_EQ(row.size(), 97u);
     EXPECT_EQ(table[1][1], "0:15");
@@ -75,9 +76,10 @@ TEST(TrendExport, ValuesByKind) {
         f->Read[1] = 2;
         f->Ping[1] = 3;
     }
-    const auto table = BuildExportTable(
-        "d", {drive.Row("drive", '1'), cd.Row("cd", '2'), host.Row("host", '3'), none.Row("x", '1', false)},
-        0, 1);
+    const auto table = BuildExportTable("d",
+                                        {drive.Row("drive", '1'), cd.Row("cd", '2'),
+                                         host.Row("host", '3'), none.Row("x", '1', false)},
+                                        0, 1);
     ASSERT_EQ(table.size(), 14u);
     const auto line = [&](std::size_t r) { return ExportLine(table[r]); };
     EXPECT_EQ(line(2), "drive Read (KBps)\t2.00\r\n");
@@ -118,7 +120,8 @@ TEST_F(TrendExportFile, ExactBytesOfASmallExport) {
     a.Read[2] = 11.5;
     a.Write[1] = 8;
     a.Write[2] = 7.25;
-    const auto table = BuildExportTable("December 10, 2026, Thursday", {a.Row("//filer/share", '1')}, 0, 2);
+    const auto table =
+        BuildExportTable("December 10, 2026, Thursday", {a.Row("//filer/share", '1')}, 0, 2);
     const std::string path = Dir + "/trend.csv";
     {
         std::ofstream old(path);

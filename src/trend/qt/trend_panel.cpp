@@ -76,7 +76,9 @@ QPushButton* TTrendPanel::MakeButton(const char* name, const QString& glyph, con
 }
 
 TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* parent)
-    : QWidget(parent), Table_(table), Clock_(clock),
+    : QWidget(parent),
+      Table_(table),
+      Clock_(clock),
       Canvas_(kChartWidth, kChartHeight, QImage::Format_RGB32) {
     setObjectName("TrendPanel");
     setFixedSize(408, 128);
@@ -105,7 +107,8 @@ TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* pa
     TrendDisplay2->setMouseTracking(true);
     TrendDisplay2->installEventFilter(this);
     // A narrow serif face first: "10000.0" must fit the 33-pixel box.
-    LegendFont.setFamilies({"Times New Roman", "Times", "Nimbus Roman", "Liberation Serif", "Serif"});
+    LegendFont.setFamilies(
+        {"Times New Roman", "Times", "Nimbus Roman", "Liberation Serif", "Serif"});
     LegendFont.setStyleHint(QFont::Serif);
     LegendFont.setPixelSize(9);
 
@@ -119,8 +122,8 @@ TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* pa
     HTrendGrdBtn->setChecked(true);
     VTrendGrdBtn->setChecked(true);
     PrintTrend = MakeButton("PrintTrend", "print", "Prints the trend report", 0, {342, 56, 30, 26});
-    CopyTrendBtn = MakeButton("CopyTrendBtn", "copy", "Copies trend of current day", 0,
-                              {375, 56, 30, 26});
+    CopyTrendBtn =
+        MakeButton("CopyTrendBtn", "copy", "Copies trend of current day", 0, {375, 56, 30, 26});
     // The caption does not fit the glyph button; its mnemonic still works.
     CopyTrendBtn->setAccessibleName("Copy trend");
     CopyTrendBtn->setShortcut(QKeySequence("Alt+Y"));
@@ -301,8 +304,8 @@ void TTrendPanel::TrendTimerTimer() {
 // ---- value tooltip ------------------------------------------------------------
 
 void TTrendPanel::TrendDisplay2MouseMove(const QPoint& pos, const QPoint& globalPos) {
-    const std::optional<std::string> text = TrendTooltip(
-        TrendRowsOf(Table_), pos.x(), pos.y(), kChartWidth, kChartHeight, TrendScale);
+    const std::optional<std::string> text =
+        TrendTooltip(TrendRowsOf(Table_), pos.x(), pos.y(), kChartWidth, kChartHeight, TrendScale);
     if (!text) {
         TrendHint->hide();
         return;
@@ -392,7 +395,8 @@ void TTrendPanel::CopyToFileClick() {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             const TExportTable table = BuildExportTable(a, b);
             Period = period;
-            const bool written = tarvik::CopyTableToFile(table, QFile::encodeName(*path).toStdString());
+            const bool written =
+                tarvik::CopyTableToFile(table, QFile::encodeName(*path).toStdString());
             QApplication::restoreOverrideCursor();
             if (!written) ReportWriteError(*path);
         }

@@ -32,21 +32,21 @@ class TTrendFile;
 // An image shown in one copy (the chart picture, the legend).
 class TTrendImage : public QWidget {
     Q_OBJECT
-public:
+  public:
     using QWidget::QWidget;
     void SetImage(const QImage& image);
     const QImage& Image() const { return Image_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QImage Image_;
 };
 
 class TTrendPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* parent = nullptr);
     ~TTrendPanel() override;
 
@@ -71,10 +71,10 @@ public:
     QLabel* TrendHint;  // the value tooltip's hint window
 
     // ---- state ----
-    double TrendDate = 0;    // the chart shows the calendar day holding it
-    double TrendScale = 2.0; // KBps at the top of the chart
+    double TrendDate = 0;     // the chart shows the calendar day holding it
+    double TrendScale = 2.0;  // KBps at the top of the chart
     bool TrendDrawing = false;
-    TTrendPeriod Period;     // remembered while the program runs
+    TTrendPeriod Period;  // remembered while the program runs
     QFont LegendFont;
 
     // ---- handed in ----
@@ -82,11 +82,11 @@ public:
     void SetMessageDialog(TMsgDialog* dialog) { Messages_ = dialog; }
     // The edit-line font: the date caption and the period dialog's editors.
     void SetEditLineFont(const QFont& font);
-    std::function<bool()> IsMeasuring;         // the sampling timer runs
-    std::function<void()> RefreshTitle;        // the application title
-    std::function<void()> LiftStayOnTop;       // around every dialog
+    std::function<bool()> IsMeasuring;    // the sampling timer runs
+    std::function<void()> RefreshTitle;   // the application title
+    std::function<void()> LiftStayOnTop;  // around every dialog
     std::function<void()> RestoreStayOnTop;
-    std::function<void()> HideOtherHints;      // the hide timer's other hint windows
+    std::function<void()> HideOtherHints;  // the hide timer's other hint windows
     // The dialogs; tests put their own answers here.
     std::function<std::optional<QString>()> ChooseExportFile;
     // Fills the period dialog from `period`; on OK stores its texts back
@@ -114,10 +114,10 @@ public:
     // Writes the file; a failure shows "Unable to write to <path>".
     bool CopyTableToFile(const TExportTable& table, const QString& path);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QPushButton* MakeButton(const char* name, const QString& glyph, const QString& hint,
                             int helpContext, const QRect& geometry, bool checkable = false);
     double Now() const;

@@ -13,7 +13,7 @@ namespace tarvik {
 
 class TTrendTimePeriod : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TTrendTimePeriod(QWidget* parent = nullptr);
 
     QSpinBox* FromTimeHours;
@@ -39,7 +39,7 @@ public:
     void done(int result) override;
     void reject() override { done(2); }
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 

@@ -53,8 +53,8 @@ class TrendPanelTest : public ::testing::Test {
     void WriteRecords(const std::function<void(test::TFakeClock&, TTrendFile&)>& write) {
         {
             test::TFakeClock clock(On(kDay - 1, 0, 0));
-            TTrendFile file(Dir.File("KOR_VEL.D").toStdString(), Dir.File("KOR_VEL.ND").toStdString(),
-                            clock);
+            TTrendFile file(Dir.File("KOR_VEL.D").toStdString(),
+                            Dir.File("KOR_VEL.ND").toStdString(), clock);
             write(clock, file);
         }
         File = std::make_unique<TTrendFile>(Dir.File("KOR_VEL.D").toStdString(),
@@ -100,7 +100,7 @@ TEST_F(TrendPanelTest, ChartShowsTheRecordsOfTheFileAtTheComputedPoints) {
         for (int p = 1; p <= 96; ++p) {
             const int minutes = p * 15;
             const TLocalTime at = On(kDay + minutes / 1440, minutes / 60 % 24, minutes % 60, 7);
-            Put(c, f, at, "//FILER/share", 1.0, 0.5, 0);  // read 1.0, write 0.5 KBps
+            Put(c, f, at, "//FILER/share", 1.0, 0.5, 0);    // read 1.0, write 0.5 KBps
             if (p <= 48) Put(c, f, at, "host", 0, 0, 1.5);  // the morning only
         }
     });
@@ -183,8 +183,8 @@ TEST_F(TrendPanelTest, ScaleStepsStayWithinLimits) {
         double From;
         bool Up;
         double To;
-    } cases[] = {{2, true, 5}, {5, false, 2}, {2, false, 1}, {1, false, 1},
-                 {50000, true, 100000}, {100000, true, 100000}};
+    } cases[] = {{2, true, 5},  {5, false, 2},         {2, false, 1},
+                 {1, false, 1}, {50000, true, 100000}, {100000, true, 100000}};
     for (const TCase& c : cases) {
         Panel->TrendScale = c.From;
         (c.Up ? Panel->TrendScaleUp : Panel->TrendScaleDown)->click();
