@@ -18,6 +18,10 @@ constexpr std::size_t kTimeOffset = 276;
 constexpr std::size_t kChecksumOffset = 284;
 // A merged stretch of runs is read in pieces of at most this size.
 constexpr std::int64_t kMaxSpan = 16 << 20;
+// At most this much of the data file is held for one day; records past it
+// (a minute of tens of thousands of records, or a damaged index) are read
+// one by one as the lookup reads them.
+constexpr std::int64_t kMaxLoaded = 64 << 20;
 
 double GetDouble(const std::uint8_t* in) {
     std::uint64_t v = 0;
@@ -114,8 +118,10 @@ std::vector<TSpan> LoadSpans(const TTrendFile& file, std::vector<TTrendFile::TRe
               [](const auto& a, const auto& b) { return a.Offset < b.Offset; });
     std::vector<TSpan> spans;
     std::int64_t begin = -1, end = -1;
+    std::int64_t loaded = 0;
     const auto flush = [&] {
-        if (begin < 0) return;
+        if (begin < 0 || loaded + (end - begin) > kMaxLoaded) return;
+        loaded += end - begin;
         TSpan s;
         s.Offset = begin;
         s.Bytes.resize(static_cast<std::size_t>(end - begin));
