@@ -478,4 +478,25 @@ std::array<TTrendDaySlot, kTrendSlotsPerDay> TTrendFile::ReadDay(std::string_vie
     return day;
 }
 
+std::vector<TTrendFile::TRecordRun> TTrendFile::RunsAt(double stamp) const {
+    std::vector<TRecordRun> runs;
+    std::int64_t minute = 0;
+    if (!IsOpen() || !StampMinute(RoundTrendStamp(stamp), minute)) {
+        return runs;
+    }
+    for (auto it = FirstNotBefore(Slots_, minute); it != Slots_.end() && it->Minute == minute; ++it) {
+        runs.push_back({it->Offset, it->RunEnd});
+    }
+    return runs;
+}
+
+std::size_t TTrendFile::ReadDataAt(std::uint8_t* buf, std::size_t size, std::int64_t offset) const {
+    if (!Data_.Valid() || offset < 0) {
+        return 0;
+    }
+    return PreadFull(Data_.Get(), buf, size, static_cast<off_t>(offset));
+}
+
+bool TrendStampMinute(double stamp, std::int64_t& minute) { return StampMinute(stamp, minute); }
+
 }  // namespace tarvik

@@ -143,6 +143,24 @@ class TTrendFile final : public ITrendWriter {
     // Sorted by minute, one slot per distinct stamp, no cap: about 35000
     // stamps a year whatever the number of resources.
     std::vector<TStampSlot> Slots_;
+
+  public:
+    // ---- for readers that fetch the records of many stamps at once ----
+    // Data file bytes [Offset, End) that a lookup scans first for a stamp;
+    // the scan goes on past End while the records keep the stamp's minute.
+    struct TRecordRun {
+        std::int64_t Offset;
+        std::int64_t End;
+    };
+    // The runs a ReadRecord of `stamp` scans, in its order (the stamp is
+    // rounded to the minute as ReadRecord rounds it); none when history is off.
+    std::vector<TRecordRun> RunsAt(double stamp) const;
+    // Up to `size` bytes of the data file from `offset`; returns the count read.
+    std::size_t ReadDataAt(std::uint8_t* buf, std::size_t size, std::int64_t offset) const;
 };
+
+// The whole minute a stamp names as lookups compare it (minutes since
+// 1899-12-30); false for a value that is no plausible stamp.
+bool TrendStampMinute(double stamp, std::int64_t& minute);
 
 }  // namespace tarvik

@@ -21,6 +21,7 @@
 #include "monitor/qt/resource_table_view.h"
 #include "monitor/qt/sampling_cycle.h"
 #include "monitor/speed_event.h"
+#include "trend/qt/trend_panel.h"
 #include "trend/trend_file.h"
 #include "ui/colors_qt.h"
 #include "ui/help.h"
@@ -208,43 +209,8 @@ void TPingObject::FormCreate() {
     HelpPopup->addAction("About", this, [this] { ShowAbout(); });
 
     // ---- the trend area ----
-    TrendPanel = new QWidget(this);
-    TrendPanel->setObjectName("TrendPanel");
-    TrendPanel->setGeometry(0, 250, 408, 128);
-    auto* trendChart = new QFrame(TrendPanel);
-    trendChart->setObjectName("TrendDisplay");
-    trendChart->setGeometry(4, 2, 307, 91);
-    trendChart->setAutoFillBackground(true);
-    QPalette tp = trendChart->palette();
-    tp.setColor(QPalette::Window, QColor(0x00, 0x80, 0x00));
-    trendChart->setPalette(tp);
-    TrendScaleUp = MakeButton("TrendScaleUp", "", "scaleup", "Changes the scale on the vertical axis",
-                              195, {315, 12, 22, 22}, TrendPanel);
-    TrendScaleDown = MakeButton("TrendScaleDown", "", "scaledown",
-                                "Changes the scale on the vertical axis", 195, {315, 38, 22, 22},
-                                TrendPanel);
-    HTrendGrdBtn = MakeButton("HTrendGrdBtn", "", "hgrid", "Displays horisontal grid lines", 196,
-                              {342, 12, 30, 26}, TrendPanel, true);
-    VTrendGrdBtn = MakeButton("VTrendGrdBtn", "", "vgrid", "Displays vertical grid lines", 196,
-                              {375, 12, 30, 26}, TrendPanel, true);
-    HTrendGrdBtn->setChecked(true);
-    VTrendGrdBtn->setChecked(true);
-    PrintTrend = MakeButton("PrintTrend", "", "print", "Prints the trend report", 0,
-                            {342, 56, 30, 26}, TrendPanel);
-    CopyTrendBtn = MakeButton("CopyTrendBtn", "", "copy", "Copies the trend", 0, {375, 56, 30, 26},
-                              TrendPanel);
-    TrendPrevDate = MakeButton("TrendPrevDate", "", "prev", "Previous day", 0, {4, 98, 26, 24},
-                               TrendPanel);
-    TrendNextDate = MakeButton("TrendNextDate", "", "next", "Next day", 0, {285, 98, 26, 24},
-                               TrendPanel);
-    TrendDatePanel = new QLabel(TrendPanel);
-    TrendDatePanel->setObjectName("TrendDatePanel");
-    TrendDatePanel->setGeometry(34, 98, 247, 24);
-    TrendDatePanel->setAlignment(Qt::AlignCenter);
-    TrendDatePanel->setFrameShape(QFrame::Panel);
-    TrendDatePanel->setFrameShadow(QFrame::Sunken);
-    TrendDatePanel->setProperty("helpContext", 159);
-    TrendDatePanel->installEventFilter(this);
+    TrendPanel = new TTrendPanel(ResourceTable, *Options_.Clock, this);
+    TrendPanel->move(0, 250);
 
     // ---- timers ----
     auto makeTimer = [this](const char* name, int ms, bool enabled) {
@@ -260,8 +226,6 @@ void TPingObject::FormCreate() {
     PingSendTimer = makeTimer("PingSendTimer", 50, false);
     ThreadsActivation = makeTimer("ThreadsActivation", 50, false);
     DialUpTimer = makeTimer("DialUpTimer", 3000, false);
-    TrendTimer = makeTimer("TrendTimer", 60000, true);
-    HideValueWindow = makeTimer("HideValueWindow", 1000, true);
     connect(PingSendTimer, &QTimer::timeout, this, &TPingObject::PingSendTimerTimer);
     connect(ThreadsActivation, &QTimer::timeout, this, &TPingObject::ThreadsActivationTimer);
 
@@ -282,6 +246,7 @@ void TPingObject::FormCreate() {
     connect(CloseBtn, &QPushButton::clicked, this, &TPingObject::CloseBtnClick);
     connect(HelpBtn, &QPushButton::clicked, this, &TPingObject::HelpBtnClick);
     WireLiveChart();
+    WireTrendPanel();
 
     Control_ = std::make_unique<TMeasuringControl>(ResourceTable, Sync_, *Options_.Clock,
                                                    Options_.Delays);
@@ -290,7 +255,7 @@ void TPingObject::FormCreate() {
     };
 
     // Creation steps in their order.
-    Scale = TrendScale = 2.0;
+    Scale = TrendPanel->TrendScale = 2.0;
     Drawing = false;
     FullWidth = ClientWidth;
     FullHeight = ClientHeight;
@@ -331,7 +296,7 @@ void TPingObject::FormShow() {
         QMetaObject::invokeMethod(this, [this] { HandleFirstStart(); }, Qt::QueuedConnection);
     else if (StayOnTopSetting)
         QMetaObject::invokeMethod(this, [this] { ApplyStayOnTop(); }, Qt::QueuedConnection);
-    TrendDatePanel->setFont(ToQFont(EditLineFont));
+    TrendPanel->SetEditLineFont(ToQFont(EditLineFont));
     Loading_ = false;
     // A close asked for while a load message was open runs now.
     if (CloseDuringLoad_) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
@@ -406,6 +371,10 @@ void TPingObject::ReadParametersFile() {
     TrendFile = std::make_unique<TTrendFile>(Options_.Paths.TrendDataFile(),
                                              Options_.Paths.TrendIndexFile(), *Options_.Clock);
     Ctx_->TrendWriter = TrendFile.get();
+    TrendPanel->SetTrendFile(TrendFile.get());
+    TrendPanel->SetMessageDialog(TMsgDialog::Instance());
+    TrendPanel->TrendLegendPaint();
+    DrawTrend();
     DisplayResourceTable->setFont(ToQFont(GridFont));
     for (int c = 0; c < 5; ++c)
         if (s.ColWidths[c] == WidthNotStored)
@@ -416,8 +385,8 @@ void TPingObject::ApplySettings(const TWindowSettings& s) {
     TrendBmp->setChecked(s.Trend);
     HGrdBtn->setChecked(s.HGrdBtn);
     VGrdBtn->setChecked(s.VGrdBtn);
-    HTrendGrdBtn->setChecked(s.HTrendGrdBtn);
-    VTrendGrdBtn->setChecked(s.VTrendGrdBtn);
+    TrendPanel->HTrendGrdBtn->setChecked(s.HTrendGrdBtn);
+    TrendPanel->VTrendGrdBtn->setChecked(s.VTrendGrdBtn);
     // The click flips the state back and lays the window out for it.
     Shrinked = !s.Shrinked;
     ShrinkAndGrowClick();
@@ -425,7 +394,7 @@ void TPingObject::ApplySettings(const TWindowSettings& s) {
     for (int c = 0; c < 5; ++c)
         if (s.ColWidths[c] != WidthNotStored) DisplayResourceTable->SetColWidth(c, s.ColWidths[c]);
     Scale = s.Scale;
-    TrendScale = s.TrendScale;
+    TrendPanel->TrendScale = s.TrendScale;
     DialUpEnabled = s.DialUpEnabled;
     DialUpInterval = s.DialUpInterval;
     ApplyDialUpTimer();
@@ -448,14 +417,14 @@ TWindowSettings TPingObject::CollectSettings() const {
     s.Trend = TrendBmp->isChecked();
     s.HGrdBtn = HGrdBtn->isChecked();
     s.VGrdBtn = VGrdBtn->isChecked();
-    s.HTrendGrdBtn = HTrendGrdBtn->isChecked();
-    s.VTrendGrdBtn = VTrendGrdBtn->isChecked();
+    s.HTrendGrdBtn = TrendPanel->HTrendGrdBtn->isChecked();
+    s.VTrendGrdBtn = TrendPanel->VTrendGrdBtn->isChecked();
     s.Shrinked = Shrinked;
     s.StayOnTopSetting = StayOnTopSetting;
     s.StayOnTopDown = StayOnTop->isChecked();
     for (int c = 0; c < 5; ++c) s.ColWidths[c] = DisplayResourceTable->ColWidth(c);
     s.Scale = Scale;
-    s.TrendScale = TrendScale;
+    s.TrendScale = TrendPanel->TrendScale;
     s.DialUpEnabled = DialUpEnabled;
     s.DialUpInterval = DialUpInterval;
     s.ConnectWindowsTable = ConnectWindowsTable;
@@ -731,6 +700,7 @@ void TPingObject::FormClose() {
     WriteParametersFile();
     Control_->Close();
     Ctx_->TrendWriter = nullptr;
+    TrendPanel->SetTrendFile(nullptr);
     TrendFile.reset();
     if (ProgExit) {
         ProgExit->close();
@@ -740,5 +710,21 @@ void TPingObject::FormClose() {
     Closed_ = true;
     while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
 }
+
+// ---- trend area ---------------------------------------------------------------------
+
+void TPingObject::WireTrendPanel() {
+    TrendPanel->IsMeasuring = [this] { return PingSendTimer->isActive(); };
+    TrendPanel->RefreshTitle = [this] { RefreshApplicationTitle(); };
+    TrendPanel->LiftStayOnTop = [this] { LiftStayOnTop(); };
+    TrendPanel->RestoreStayOnTop = [this] { RestoreStayOnTop(); };
+    // The hide timer also hides the live chart's hint once the cursor has left it.
+    TrendPanel->HideOtherHints = [this] {
+        if (!Display->display2->rect().contains(Display->display2->mapFromGlobal(QCursor::pos())))
+            Display->HideValueHint();
+    };
+}
+
+void TPingObject::DrawTrend() { TrendPanel->DrawTrend(); }
 
 }  // namespace tarvik

@@ -31,6 +31,7 @@ class TProgExit;
 class TSamplingCycle;
 class TSyncCaller;
 class TTrendFile;
+class TTrendPanel;
 
 struct TPingObjectOptions {
     const IClock* Clock = &SystemClock();
@@ -65,28 +66,16 @@ public:
     QWidget* ButtonPanel;
     TLiveChart* Display;
     TDisplayResourceTable* DisplayResourceTable;
-    QWidget* TrendPanel;
-    QPushButton* TrendScaleUp;
-    QPushButton* TrendScaleDown;
-    QPushButton* HTrendGrdBtn;
-    QPushButton* VTrendGrdBtn;
-    QPushButton* TrendPrevDate;
-    QPushButton* TrendNextDate;
-    QPushButton* PrintTrend;
-    QPushButton* CopyTrendBtn;
-    QLabel* TrendDatePanel;
+    TTrendPanel* TrendPanel;  // the trend area with its controls and timers
 
     QTimer* PingSendTimer;
     QTimer* ThreadsActivation;
     QTimer* DialUpTimer;
-    QTimer* TrendTimer;
-    QTimer* HideValueWindow;
 
     // ---- window state ----
     TResourceTable ResourceTable;
     std::vector<TConnectWindowsRow> ConnectWindowsTable;
     double Scale = 2.0;
-    double TrendScale = 2.0;
     bool Drawing = false;
     std::uint64_t StartTick = 0;
     std::uint64_t TitleTick = 0;
@@ -119,6 +108,8 @@ public:
     void ScaleDownClick();
     void HGrdBtnClick();
     void VGrdBtnClick();
+    // Redraws the trend chart (after loading, adding, editing, deleting).
+    void DrawTrend();
     // The application title of the selected resource, and the level icon.
     void RefreshApplicationTitle();
     void SetLevelIcon(int level);
@@ -175,6 +166,7 @@ private:
     QPoint OuterTopLeft() const;
     void UpdateRowButtons();
     void WireLiveChart();
+    void WireTrendPanel();
     QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,
                             const QString& hint, int helpContext, const QRect& geometry,
                             QWidget* parent, bool checkable = false);

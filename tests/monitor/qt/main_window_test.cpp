@@ -10,6 +10,7 @@
 
 #include "monitor/qt/prog_exit.h"
 #include "monitor/qt/resource_table_view.h"
+#include "trend/qt/trend_panel.h"
 #include "support/fake_clock.h"
 #include "support/qt/temp_program_dir.h"
 #include "ui/msg_dialog.h"
@@ -50,8 +51,8 @@ TEST_F(MainWindowTest, CreationState) {
         bool Active;
     };
     for (const auto& t : {TTimerCase{w->PingSendTimer, 50, false}, {w->ThreadsActivation, 50, false},
-                          {w->DialUpTimer, 3000, false}, {w->TrendTimer, 60000, true},
-                          {w->HideValueWindow, 1000, true}}) {
+                          {w->DialUpTimer, 3000, false}, {w->TrendPanel->TrendTimer, 60000, true},
+                          {w->TrendPanel->HideValueWindow, 1000, true}}) {
         EXPECT_EQ(t.Timer->interval(), t.Interval) << t.Timer->objectName().toStdString();
         EXPECT_EQ(t.Timer->isActive(), t.Active) << t.Timer->objectName().toStdString();
     }
@@ -66,7 +67,7 @@ TEST_F(MainWindowTest, CreationState) {
     EXPECT_EQ(w->DelResource->toolTip(), "Deletes current resource. Enabled when process stopped.");
     EXPECT_EQ(w->CloseBtn->property("helpContext").toInt(), 132);
     EXPECT_EQ(w->Scale, 2.0);
-    EXPECT_EQ(w->TrendScale, 2.0);
+    EXPECT_EQ(w->TrendPanel->TrendScale, 2.0);
     EXPECT_EQ(w->ResourceTable.Cell(1, 0), "Resource");
     EXPECT_EQ(w->ResourceTable.Cell(4, 0), "Ping speed");
     // Every control is reachable by its object name.
