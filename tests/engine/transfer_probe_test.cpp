@@ -348,16 +348,18 @@ TEST(TransferProbe, FailedWriteReleasesTheTestFile) {
     TRig rig;
     rig.Files->FailWrite = [](int call) { return call == 1; };
     auto t = rig.Add("1", dir.Path(), false, 4096);
+    const int idle = OpenDescriptors();
     rig.Control.Start();
     ASSERT_TRUE(rig.Cycles(t, 1));
-    const int open = OpenDescriptors();  // the test file among them
+    const int open = OpenDescriptors();  // the test file's among them
+    ASSERT_GT(open, idle);
     ASSERT_TRUE(fs::exists(dir / "DRV.TST"));
 
     rig.H.Clock.Advance(1000);
     rig.Control.Activate();
     ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Halted && t->IsParked(); }));
     EXPECT_EQ(rig.H.Table.Cell(colWriteText, 1), "I/O error.");
-    EXPECT_EQ(OpenDescriptors(), open - 1);
+    EXPECT_EQ(OpenDescriptors(), idle);
     EXPECT_FALSE(fs::exists(dir / "DRV.TST"));
 
     // Start opens a fresh test file; nothing of the failed one is still held.
