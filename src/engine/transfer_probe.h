@@ -29,10 +29,11 @@ std::string TestFileNameFor(const std::string& directory);
 // pseudo-random bytes, made at its first use and shared by all threads, so
 // that compressing or deduplicating file systems cannot inflate the figures.
 // It holds MaxTransferBlock bytes from each of TransferSourceOffsets
-// starting points, one page apart; a probe moves to the next one every
-// cycle, so that no two cycles write the same data at the same offset.
+// starting points; a probe moves to the next one every cycle. The points lie
+// an odd number of bytes apart, so that a block a cycle writes never matches,
+// on any block boundary, a block written by the cycle before.
 constexpr int TransferSourceOffsets = 16;
-constexpr std::size_t TransferSourceStep = 4096;
+constexpr std::size_t TransferSourceStep = 1031;
 const std::uint8_t* TransferSource();
 
 class TDriveProbe final : public TProbe {
