@@ -87,7 +87,8 @@ void BM_HostRows(benchmark::State& state) {
         ctx->Probes = [](char, TPingThread&) { return std::make_unique<THostStandIn>(); };
         for (int i = 0; i < rows; ++i) {
             const int r = table.AddRow();
-            table.SetCell(colAddress, r, "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+            table.SetCell(colAddress, r,
+                          "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256));
             table.SetCell(colKind, r, "3");
             table.SetCell(colInterval, r, "60000");
         }

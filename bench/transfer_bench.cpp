@@ -26,11 +26,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_io.h"
-
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
 #include "engine/transfer_probe.h"
+#include "platform/file_io.h"
 
 namespace tarvik {
 namespace {
@@ -155,8 +154,8 @@ void BM_DriveProbeAgainstDd(benchmark::State& state) {
             // /dev/zero: dd's source must cost nothing (ext4 and tmpfs do not
             // compress; on a compressing file system read its figure with care).
             const double w = DdSpeed("if=/dev/zero of='" + file + "'" + size + " oflag=dsync");
-            const double r = DdSpeed("if='" + file + "' of=/dev/null bs=" +
-                                     std::to_string(block) + " iflag=direct");
+            const double r = DdSpeed("if='" + file + "' of=/dev/null bs=" + std::to_string(block) +
+                                     " iflag=direct");
             // The probe overwrites blocks of a file whose size no longer
             // changes; dd over its own file without truncating is that case.
             const double rw =
@@ -189,11 +188,11 @@ BENCHMARK(BM_DriveProbeAgainstDd)
     ->Unit(benchmark::kMillisecond);
 
 enum TReadPath : int {
-    CachedReadAhead,  // buffered read, default read-ahead, cache dropped
-    CachedNoReadAhead,  // buffered read, POSIX_FADV_RANDOM, cache dropped
-    Direct,  // O_DIRECT on a descriptor kept open
+    CachedReadAhead,     // buffered read, default read-ahead, cache dropped
+    CachedNoReadAhead,   // buffered read, POSIX_FADV_RANDOM, cache dropped
+    Direct,              // O_DIRECT on a descriptor kept open
     DirectOpenPerCycle,  // O_DIRECT, opened for each read
-    PageCache,  // buffered read of cached pages: not an honest figure
+    PageCache,           // buffered read of cached pages: not an honest figure
 };
 const char* const ReadPathNames[] = {"cached_readahead", "cached_no_readahead", "direct",
                                      "direct_open_per_cycle", "page_cache"};
@@ -211,7 +210,8 @@ double ReadPathSpeed(const std::string& path, int block, TReadPath how) {
     double sum = 0;
     off_t at = 0;
     for (int c = 0; c < Cycles; ++c) {
-        if (::pwrite(fd, TransferSource(), n, at) != static_cast<ssize_t>(n) || ::fdatasync(fd) != 0)
+        if (::pwrite(fd, TransferSource(), n, at) != static_cast<ssize_t>(n) ||
+            ::fdatasync(fd) != 0)
             break;
         if (how != PageCache) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         const auto start = std::chrono::steady_clock::now();
@@ -246,8 +246,8 @@ void BM_ReadPath(benchmark::State& state) {
             const double s = ReadPathSpeed(file, block, how);
             DdSpeed("if=/dev/urandom of='" + ddFile + "' bs=" + std::to_string(block) +
                     " count=" + std::to_string(Cycles) + " conv=fdatasync");
-            const double d = DdSpeed("if='" + ddFile + "' of=/dev/null bs=" +
-                                     std::to_string(block) + " iflag=direct");
+            const double d = DdSpeed(
+                "if='" + ddFile + "' of=/dev/null bs=" + std::to_string(block) + " iflag=direct");
             speed.push_back(s);
             dd.push_back(d);
             ratio.push_back(Ratio(s, d));

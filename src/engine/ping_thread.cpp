@@ -263,7 +263,8 @@ void TPingThread::RunPass() {
 
     // Only a host needs this buffer; it is not filled here, so only the
     // bytes a request really sends become resident.
-    if (Kind == '3' && !DataBuffer) DataBuffer.reset(new std::uint8_t[DataBufferSize]);
+    if (Kind == '3' && !DataBuffer)
+        DataBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(DataBufferSize);
     if (!Probe_ || ProbeKind_ != Kind) {
         if (Probe_) Probe_->Close(*this);
         Probe_ = Ctx_->Probes ? Ctx_->Probes(Kind, *this) : nullptr;

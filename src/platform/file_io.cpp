@@ -59,7 +59,8 @@ struct TDirectAlign {
 // refusal on the first read then switches the file to cached reads.
 bool DirectAlignment(int fd, TDirectAlign& align) {
     struct statx sx {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 && (sx.stx_mask & STATX_DIOALIGN)) {
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 &&
+        (sx.stx_mask & STATX_DIOALIGN)) {
         if (sx.stx_dio_offset_align == 0) return false;  // no direct I/O on this file
         align.Offset = sx.stx_dio_offset_align;
         align.Memory = sx.stx_dio_mem_align ? sx.stx_dio_mem_align : 1;
@@ -123,7 +124,8 @@ class TPosixFile final : public IFile {
     int DropCache() override { return ::posix_fadvise(Fd_.Get(), 0, 0, POSIX_FADV_DONTNEED); }
 
     bool StillAtPath() override {
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (::fstat(Fd_.Get(), &held) != 0 || held.st_nlink == 0) return false;
         // A test file's name must not have become a link to somewhere else;
         // a read-only file may be reached through one.
@@ -222,10 +224,11 @@ class TPosixFileSystem final : public IFileSystem {
         // timed read.
         ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_RANDOM);
         TDirectAlign align;
-        TUniqueFd direct(::openat(dir.Get(), name.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOFOLLOW));
+        TUniqueFd direct(
+            ::openat(dir.Get(), name.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOFOLLOW));
         struct stat ds {};
-        if (direct.Valid() &&
-            (::fstat(direct.Get(), &ds) != 0 || !SameFile(ds, st) || !DirectAlignment(direct.Get(), align)))
+        if (direct.Valid() && (::fstat(direct.Get(), &ds) != 0 || !SameFile(ds, st) ||
+                               !DirectAlignment(direct.Get(), align)))
             direct.Reset();
         return std::make_unique<TPosixFile>(std::move(fd), path, std::move(dir), std::move(name),
                                             std::move(direct), align);

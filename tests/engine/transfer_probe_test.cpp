@@ -155,8 +155,8 @@ TEST(SystemFileSystem, ReadOnlyFileMustBeARegularFile) {
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    for (const std::string& path : {std::string("/dev/zero"), fifo, socketPath, dir.Path(),
-                                    dir / "missing"})
+    for (const std::string& path :
+         {std::string("/dev/zero"), fifo, socketPath, dir.Path(), dir / "missing"})
         EXPECT_EQ(SystemFileSystem()->OpenReadOnly(path), nullptr) << path;
     ::close(sock);
 
