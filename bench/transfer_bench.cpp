@@ -8,7 +8,11 @@
 // to show where a read's time goes: through the page cache with read-ahead
 // (how the probe read before), without read-ahead, direct (how it reads
 // now), direct with an open per cycle (as dd does), and from the cache
-// (what a dishonest probe would show).
+// (what a dishonest probe would show). Each is compared with dd and with
+// dd's read step done in the same cycle (paired_ratio), which a busy
+// machine disturbs far less than runs taken one after the other;
+// direct_second swaps the two reads of a cycle, to show the cost of being
+// the first request after the sync.
 // The test directory is made in the current directory: run the program from
 // the file system to be measured.
 #include <benchmark/benchmark.h>
@@ -193,41 +197,74 @@ enum TReadPath : int {
     Direct,              // O_DIRECT on a descriptor kept open
     DirectOpenPerCycle,  // O_DIRECT, opened for each read
     PageCache,           // buffered read of cached pages: not an honest figure
+    // As Direct, but dd's read step comes first in each cycle, so that the
+    // probe's read is not the first request after the sync.
+    DirectSecond,
 };
-const char* const ReadPathNames[] = {"cached_readahead", "cached_no_readahead", "direct",
-                                     "direct_open_per_cycle", "page_cache"};
+const char* const ReadPathNames[] = {"cached_readahead", "cached_no_readahead",
+                                     "direct",           "direct_open_per_cycle",
+                                     "page_cache",       "direct_second"};
+
+struct TReadPathSpeeds {
+    double Variant = 0;  // the probe's read step done one way
+    double Paired = 0;   // dd's read step, right after it in each cycle
+};
 
 // The probe's cycle with raw calls: write a block at the end of the last
 // read and sync it (untimed here), drop the cache, time one read of the
-// block from offset 0. Returns the mean read speed in KBps.
-double ReadPathSpeed(const std::string& path, int block, TReadPath how) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return 0;
-    if (how == CachedNoReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    int direct = how == Direct ? ::open(path.c_str(), O_RDONLY | O_DIRECT) : -1;
-    TPageBuffer buffer(static_cast<std::size_t>(block));
+// block from offset 0. Each cycle is followed by the step dd iflag=direct
+// repeats, one direct read of the next block of a file written beforehand,
+// so that both see the same moment of the machine. Mean speeds in KBps.
+TReadPathSpeeds ReadPathSpeed(const std::string& path, const std::string& streamPath, int block,
+                              TReadPath how) {
+    TReadPathSpeeds speeds;
     const auto n = static_cast<std::size_t>(block);
-    double sum = 0;
+    TPageBuffer buffer(n);
+    const int stream = ::open(streamPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (stream < 0) return speeds;
+    for (int c = 0; c < Cycles; ++c)
+        if (::pwrite(stream, TransferSource() + c % 7, n, static_cast<off_t>(c) * block) < 0) break;
+    ::fdatasync(stream);
+    ::posix_fadvise(stream, 0, 0, POSIX_FADV_DONTNEED);
+    const int streamDirect = ::open(streamPath.c_str(), O_RDONLY | O_DIRECT);
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (how == CachedNoReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    const int direct =
+        how == Direct || how == DirectSecond ? ::open(path.c_str(), O_RDONLY | O_DIRECT) : -1;
     off_t at = 0;
-    for (int c = 0; c < Cycles; ++c) {
+    for (int c = 0; c < Cycles && fd >= 0 && streamDirect >= 0; ++c) {
         if (::pwrite(fd, TransferSource(), n, at) != static_cast<ssize_t>(n) ||
             ::fdatasync(fd) != 0)
             break;
         if (how != PageCache) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        const auto pairedStep = [&] {
+            const auto start = std::chrono::steady_clock::now();
+            const ssize_t streamed =
+                ::pread(streamDirect, buffer.Data(), n, static_cast<off_t>(c) * block);
+            const auto end = std::chrono::steady_clock::now();
+            speeds.Paired += (block / 1024) / std::chrono::duration<double>(end - start).count();
+            return streamed > 0;
+        };
+        if (how == DirectSecond && !pairedStep()) break;
         const auto start = std::chrono::steady_clock::now();
-        int from = how == Direct ? direct : fd;
+        int from = how == Direct || how == DirectSecond ? direct : fd;
         if (how == DirectOpenPerCycle) from = ::open(path.c_str(), O_RDONLY | O_DIRECT);
         const ssize_t got = ::pread(from, buffer.Data(), n, 0);
         if (how == DirectOpenPerCycle) ::close(from);
         const auto end = std::chrono::steady_clock::now();
         if (got <= 0) break;
         at = got;
-        sum += (block / 1024) / std::chrono::duration<double>(end - start).count();
+        speeds.Variant += (block / 1024) / std::chrono::duration<double>(end - start).count();
+        if (how != DirectSecond && !pairedStep()) break;
     }
-    if (direct >= 0) ::close(direct);
-    ::close(fd);
+    for (const int f : {direct, fd, streamDirect, stream})
+        if (f >= 0) ::close(f);
     ::unlink(path.c_str());
-    return sum / Cycles;
+    ::unlink(streamPath.c_str());
+    speeds.Variant /= Cycles;
+    speeds.Paired /= Cycles;
+    return speeds;
 }
 
 void BM_ReadPath(benchmark::State& state) {
@@ -239,27 +276,33 @@ void BM_ReadPath(benchmark::State& state) {
         return;
     }
     const std::string file = dir.Path + "/read.bin";
+    const std::string stream = dir.Path + "/stream.bin";
     const std::string ddFile = dir.Path + "/dd.bin";
-    std::vector<double> speed, dd, ratio;
+    std::vector<double> speed, paired, pairedRatio, dd, ratio;
     for (auto _ : state) {
         for (int round = 0; round < Rounds; ++round) {
-            const double s = ReadPathSpeed(file, block, how);
+            const TReadPathSpeeds s = ReadPathSpeed(file, stream, block, how);
             DdSpeed("if=/dev/urandom of='" + ddFile + "' bs=" + std::to_string(block) +
                     " count=" + std::to_string(Cycles) + " conv=fdatasync");
             const double d = DdSpeed(
                 "if='" + ddFile + "' of=/dev/null bs=" + std::to_string(block) + " iflag=direct");
-            speed.push_back(s);
+            speed.push_back(s.Variant);
+            paired.push_back(s.Paired);
+            pairedRatio.push_back(Ratio(s.Variant, s.Paired));
             dd.push_back(d);
-            ratio.push_back(Ratio(s, d));
+            ratio.push_back(Ratio(s.Variant, d));
         }
     }
     state.counters["read_KBps"] = Median(speed);
+    state.counters["paired_direct_KBps"] = Median(paired);
+    state.counters["paired_ratio"] = Median(pairedRatio);
     state.counters["dd_read_KBps"] = Median(dd);
-    state.counters["ratio"] = Median(ratio);
+    state.counters["dd_ratio"] = Median(ratio);
     state.SetLabel(std::string(ReadPathNames[how]) + " " + FileSystemName(dir.Path));
 }
 BENCHMARK(BM_ReadPath)
-    ->ArgsProduct({{CachedReadAhead, CachedNoReadAhead, Direct, DirectOpenPerCycle, PageCache},
+    ->ArgsProduct({{CachedReadAhead, CachedNoReadAhead, Direct, DirectOpenPerCycle, PageCache,
+                    DirectSecond},
                    {64 * 1024, 512 * 1024}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
