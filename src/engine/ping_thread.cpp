@@ -30,19 +30,6 @@ int NiceFor(TPriority level) {
     return 0;
 }
 
-// Fills a buffer with pseudo-random bytes (xorshift64*), so that compressing
-// or deduplicating file systems cannot inflate transfer figures.
-void FillRandom(std::uint8_t* p, std::size_t n, std::uint64_t seed) {
-    std::uint64_t x = seed | 1;
-    for (std::size_t i = 0; i < n; i += 8) {
-        x ^= x >> 12;
-        x ^= x << 25;
-        x ^= x >> 27;
-        const std::uint64_t v = x * 0x2545F4914F6CDD1DULL;
-        for (std::size_t k = 0; k < 8 && i + k < n; ++k) p[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
-    }
-}
-
 }  // namespace
 
 std::int32_t ParseCellInt(const std::string& text) {
@@ -66,12 +53,7 @@ std::shared_ptr<TPingThread> TPingThread::Create(int row, std::shared_ptr<TEngin
 }
 
 TPingThread::TPingThread(int row, std::shared_ptr<TEngineContext> context)
-    : Row(row),
-      TransferBuffer(new std::uint8_t[TransferBufferSize]),
-      DataBuffer(new std::uint8_t[DataBufferSize]()),
-      Ctx_(std::move(context)) {
-    FillRandom(TransferBuffer.get(), TransferBufferSize,
-               reinterpret_cast<std::uintptr_t>(this) ^ Ctx_->Clock->Counter());
+    : Row(row), Ctx_(std::move(context)) {
     WakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -279,6 +261,10 @@ void TPingThread::RunPass() {
     StatusText = "Testing...";
     ShowResults();
 
+    // Only a host needs this buffer; it is not filled here, so only the
+    // bytes a request really sends become resident.
+    if (Kind == '3' && !DataBuffer)
+        DataBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(DataBufferSize);
     if (!Probe_ || ProbeKind_ != Kind) {
         if (Probe_) Probe_->Close(*this);
         Probe_ = Ctx_->Probes ? Ctx_->Probes(Kind, *this) : nullptr;

@@ -155,8 +155,9 @@ public:
 
     // Probe state kept across restarts.
     std::int32_t WriteBlock = 1024, ReadBlock = 1024;
-    std::unique_ptr<std::uint8_t[]> TransferBuffer;  // TransferBufferSize bytes
-    std::unique_ptr<std::uint8_t[]> DataBuffer;      // DataBufferSize bytes
+    // Echo request data, DataBufferSize bytes, made when a host pass
+    // begins (the transfer probes keep buffers of their own).
+    std::unique_ptr<std::uint8_t[]> DataBuffer;
     std::uint32_t IPAddress = Unresolved;            // network byte order
     std::string IPText;
     std::int32_t EchoStatus = 0;

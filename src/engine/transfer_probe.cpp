@@ -7,8 +7,6 @@
 namespace tarvik {
 namespace {
 
-static_assert(FileReadBlock <= static_cast<std::int32_t>(TPingThread::DataBufferSize));
-
 // Automatic adaptation keeps a block below 10 ms growing and one above
 // 40 ms shrinking.
 constexpr std::int64_t FastUs = 10000;
@@ -24,7 +22,31 @@ double Speed(double kilobytes, std::int64_t us) {
 // Whole kilobytes of a block: a 1536-byte block counts as 1 KB.
 double WholeKilobytes(std::int32_t block) { return static_cast<double>(block / 1024); }
 
+constexpr std::size_t TransferSourceSize =
+    MaxTransferBlock + (TransferSourceOffsets - 1) * TransferSourceStep;
+
+// Test files whose deletion keeps failing are given up beyond this many.
+constexpr std::size_t MaxLeftovers = 16;
+
 }  // namespace
+
+const std::uint8_t* TransferSource() {
+    // xorshift64*: fast, and nothing a file system could compress.
+    static const std::unique_ptr<std::uint8_t[]> block = [] {
+        auto p = std::make_unique<std::uint8_t[]>(TransferSourceSize);
+        std::uint64_t x = 0x9E3779B97F4A7C15ULL;
+        for (std::size_t i = 0; i < TransferSourceSize; i += 8) {
+            x ^= x >> 12;
+            x ^= x << 25;
+            x ^= x >> 27;
+            const std::uint64_t v = x * 0x2545F4914F6CDD1DULL;
+            for (std::size_t k = 0; k < 8 && i + k < TransferSourceSize; ++k)
+                p[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
+        }
+        return p;
+    }();
+    return block.get();
+}
 
 std::string TestFileNameFor(const std::string& directory) {
     std::string name = directory;
@@ -48,16 +70,27 @@ bool TDriveProbe::OpenTestFile(const std::string& directory) {
 }
 
 void TDriveProbe::CloseTestFile() {
-    if (!TestFile_) return;
-    // Deleted while still held, so that a test file another thread creates
-    // under the same name in the meantime is not the one removed.
-    Files_->Remove(TestFileName_);
-    TestFile_.reset();
+    if (TestFile_) {
+        // Closed before it is deleted: some file systems refuse to delete
+        // an open file, and NFS would leave it behind under a new name.
+        TestFile_->Close();
+        if (!TestFile_->Remove()) {
+            if (Leftovers_.size() >= MaxLeftovers) Leftovers_.erase(Leftovers_.begin());
+            Leftovers_.push_back(std::move(TestFile_));
+        }
+        TestFile_.reset();
+    }
+    RemoveLeftovers();
+}
+
+void TDriveProbe::RemoveLeftovers() {
+    std::erase_if(Leftovers_, [](const std::unique_ptr<IFile>& f) { return f->Remove(); });
 }
 
 void TDriveProbe::Close(TPingThread&) { CloseTestFile(); }
 
 void TDriveProbe::RunLoop(TPingThread& t) {
+    if (ReadBuffer_.Empty()) ReadBuffer_ = TPageBuffer(MaxTransferBlock);
     OpenTestFile(t.Address);
     t.CyclePriority = TPriority::BelowNormal;
     if (!t.AutoSize) {
@@ -82,9 +115,16 @@ void TDriveProbe::Fail(TPingThread& t) {
 }
 
 void TDriveProbe::Transfer(TPingThread& t) {
-    if (!TestFile_) return Fail(t);
+    RemoveLeftovers();
+    if (!TestFile_ || ReadBuffer_.Empty()) return Fail(t);
     IFile& file = *TestFile_;
-    std::uint8_t* const buffer = t.TransferBuffer.get();
+    // A directory that was removed or renamed must not go on showing the
+    // speeds of a file that is no longer there.
+    if (!file.StillAtPath()) return Fail(t);
+    const std::uint8_t* const source =
+        TransferSource() + static_cast<std::size_t>(SourceOffset_) * TransferSourceStep;
+    SourceOffset_ = (SourceOffset_ + 1) % TransferSourceOffsets;
+    std::uint8_t* const buffer = ReadBuffer_.Data();
     const auto writeBlock = static_cast<std::size_t>(t.WriteBlock);
     const auto readBlock = static_cast<std::size_t>(t.ReadBlock);
 
@@ -92,13 +132,14 @@ void TDriveProbe::Transfer(TPingThread& t) {
     // once the data has reached the drive, not the page cache.
     bool written = false;
     const std::int64_t w =
-        t.TimedTransfer([&] { written = file.WriteAll(buffer, writeBlock) && file.SyncData(); });
+        t.TimedTransfer([&] { written = file.WriteAll(source, writeBlock) && file.SyncData(); });
     if (!written) return Fail(t);
     t.WriteSpeed = Speed(WholeKilobytes(t.WriteBlock), w);
     t.AddSample(t.WriteHistory, t.WriteSpeed);
 
     // The pages are clean after the sync: dropping them makes the read come
-    // from the drive. A file system that cannot drop them still measures.
+    // from the drive also where it cannot bypass the cache. A file system
+    // that can do neither still measures.
     file.DropCache();
     if (!file.Seek(0)) return Fail(t);
     std::int64_t got = 0;
@@ -139,6 +180,7 @@ void TFileProbe::CloseReadFile() { ReadFile_.reset(); }
 void TFileProbe::Close(TPingThread&) { CloseReadFile(); }
 
 void TFileProbe::RunLoop(TPingThread& t) {
+    if (DataBuffer_.Empty()) DataBuffer_ = TPageBuffer(FileReadBlock);
     OpenReadFile(t.Address);
     t.CyclePriority = TPriority::AboveNormal;
     do {
@@ -155,9 +197,12 @@ void TFileProbe::Fail(TPingThread& t) {
 }
 
 void TFileProbe::Transfer(TPingThread& t) {
-    if (!ReadFile_) return Fail(t);
+    // A file that was deleted or replaced is not measured through the old
+    // descriptor: the pass reads what the path names now.
+    if (ReadFile_ && !ReadFile_->StillAtPath()) OpenReadFile(t.Address);
+    if (!ReadFile_ || DataBuffer_.Empty()) return Fail(t);
     IFile& file = *ReadFile_;
-    std::uint8_t* const buffer = t.DataBuffer.get();
+    std::uint8_t* const buffer = DataBuffer_.Data();
 
     // Without this a file read recently would be served from memory.
     file.DropCache();

@@ -9,6 +9,31 @@
 
 namespace tarvik {
 
+// Transfer memory: page aligned (as reads that bypass the page cache need)
+// and committed by the kernel only where it is written, so a buffer sized
+// for the largest block costs resident memory only for the blocks really
+// moved.
+class TPageBuffer {
+  public:
+    TPageBuffer() = default;
+    // A buffer of at least size bytes, rounded up to whole pages; empty when
+    // the memory cannot be mapped.
+    explicit TPageBuffer(std::size_t size);
+    ~TPageBuffer();
+    TPageBuffer(TPageBuffer&& other) noexcept;
+    TPageBuffer& operator=(TPageBuffer&& other) noexcept;
+    TPageBuffer(const TPageBuffer&) = delete;
+    TPageBuffer& operator=(const TPageBuffer&) = delete;
+
+    std::uint8_t* Data() const { return Data_; }
+    std::size_t Size() const { return Size_; }
+    bool Empty() const { return Data_ == nullptr; }
+
+  private:
+    std::uint8_t* Data_ = nullptr;
+    std::size_t Size_ = 0;
+};
+
 // An open file; destroying it closes the descriptor.
 class IFile {
   public:
@@ -17,7 +42,9 @@ class IFile {
     virtual bool WriteAll(const void* data, std::size_t n) = 0;
     // Reads up to n bytes at the current position, fewer only at the end of
     // the file or when a failure follows some bytes; -1 when a failure comes
-    // before any byte was read.
+    // before any byte was read. A test file is read past this machine's
+    // page cache (O_DIRECT) when the file system takes it and data and n suit
+    // its alignment; otherwise through the cache, without read-ahead.
     virtual std::int64_t Read(void* data, std::size_t n) = 0;
     // Moves the position to offset bytes from the start.
     virtual bool Seek(std::int64_t offset) = 0;
@@ -26,6 +53,16 @@ class IFile {
     // Drops the file's clean pages from the page cache, so that the next read
     // comes from the drive; 0 or the error number.
     virtual int DropCache() = 0;
+    // True while the open file is still the one its path names: not deleted,
+    // and the path leads to the same file (device and inode).
+    virtual bool StillAtPath() = 0;
+    // Closes the descriptor; the object keeps what Remove needs.
+    virtual void Close() = 0;
+    // Deletes a file that CreateExclusive made, from the directory it is in
+    // now (also after that directory was renamed), unless another file has
+    // taken its name there; closes it first when it is still open. True
+    // when no file of ours is left; false to be tried again later.
+    virtual bool Remove() = 0;
 };
 
 class IFileSystem {
@@ -37,9 +74,10 @@ class IFileSystem {
     // another holder; an existing file that another holder has is never
     // emptied.
     virtual std::unique_ptr<IFile> CreateExclusive(const std::string& path) = 0;
-    // Opens an existing file (not a directory) for reading; null on failure.
+    // Opens an existing regular file for reading; null on failure and for
+    // anything else (directory, device, FIFO, socket), which could block or
+    // never end.
     virtual std::unique_ptr<IFile> OpenReadOnly(const std::string& path) = 0;
-    virtual bool Remove(const std::string& path) = 0;
 };
 
 // The real file system. Shared ownership keeps it alive for a measuring

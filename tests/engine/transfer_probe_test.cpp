@@ -5,10 +5,17 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "engine/measuring_control.h"
@@ -133,10 +140,33 @@ TEST(SystemFileSystem, CreatingTheTestFileNeverClobbersAnotherFile) {
     EXPECT_EQ(files->CreateExclusive(name), nullptr);
     EXPECT_EQ(ReadText(precious), "user data");
 
-    // A directory or a missing path is no readable file.
-    EXPECT_EQ(files->OpenReadOnly(dir.Path()), nullptr);
-    EXPECT_EQ(files->OpenReadOnly(dir / "missing"), nullptr);
     EXPECT_NE(files->OpenReadOnly(precious), nullptr);
+}
+
+// Only a regular file can be read through: a device or a FIFO would never end
+// a pass (or block it), a directory or socket cannot be read at all.
+TEST(SystemFileSystem, ReadOnlyFileMustBeARegularFile) {
+    TTempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socketPath = dir / "socket";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    for (const std::string& path :
+         {std::string("/dev/zero"), fifo, socketPath, dir.Path(), dir / "missing"})
+        EXPECT_EQ(SystemFileSystem()->OpenReadOnly(path), nullptr) << path;
+    ::close(sock);
+
+    // Measured, /dev/zero is an I/O error at once instead of an endless read.
+    TRig rig;
+    auto t = rig.Add("2", "/dev/zero");
+    rig.Control.Start();
+    ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Halted && t->IsParked(); }));
+    EXPECT_EQ(rig.H.Table.Cell(colReadText, 1), "I/O error.");
+    EXPECT_TRUE(rig.Files->ReadRequests().empty());
 }
 
 TEST(TransferProbe, AutoSizeGrowsTheWriteBlockFirstAndTheReadBlockUpToIt) {
@@ -348,16 +378,18 @@ TEST(TransferProbe, FailedWriteReleasesTheTestFile) {
     TRig rig;
     rig.Files->FailWrite = [](int call) { return call == 1; };
     auto t = rig.Add("1", dir.Path(), false, 4096);
+    const int idle = OpenDescriptors();
     rig.Control.Start();
     ASSERT_TRUE(rig.Cycles(t, 1));
-    const int open = OpenDescriptors();  // the test file among them
+    const int open = OpenDescriptors();  // the test file's among them
+    ASSERT_GT(open, idle);
     ASSERT_TRUE(fs::exists(dir / "DRV.TST"));
 
     rig.H.Clock.Advance(1000);
     rig.Control.Activate();
     ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Halted && t->IsParked(); }));
     EXPECT_EQ(rig.H.Table.Cell(colWriteText, 1), "I/O error.");
-    EXPECT_EQ(OpenDescriptors(), open - 1);
+    EXPECT_EQ(OpenDescriptors(), idle);
     EXPECT_FALSE(fs::exists(dir / "DRV.TST"));
 
     // Start opens a fresh test file; nothing of the failed one is still held.
@@ -367,6 +399,204 @@ TEST(TransferProbe, FailedWriteReleasesTheTestFile) {
     EXPECT_FALSE(t->Halted);
     EXPECT_EQ(OpenDescriptors(), open);
     EXPECT_TRUE(fs::exists(dir / "DRV.TST"));
+}
+
+// The timed sections hold exactly the transfer, at CyclePriority: the sync is
+// inside the timed write (it takes 10 ms of fake time), the cache is dropped
+// outside both (50 ms that no speed shows), after the sync and before the
+// read, and for a read-only file before every pass.
+TEST(TransferProbe, TimedSectionsHoldTheTransferAtCyclePriority) {
+    struct TCase {
+        const char* Kind;
+        std::vector<std::string> Pass;  // calls of one cycle, with the priority
+        double Write, Read;             // KBps
+    };
+    const TCase cases[] = {
+        // 4 KB: synced in 10 ms, read in 2 ms.
+        {"1", {"check@1", "write@2", "sync@2", "drop@1", "seek@1", "read@2"}, 400, 2000},
+        // 100000 bytes in two reads of 2 ms.
+        {"2", {"check@1", "drop@1", "seek@1", "read@4", "read@4"}, 0, 100000 / 1024.0 / 0.004},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        TRig rig;
+        WriteFile(dir / "data.bin", 100000);
+        rig.Files->SyncMs = [](int) { return 10u; };
+        rig.Files->DropMs = [](int) { return 50u; };
+        rig.Files->ReadMs = [](int) { return 2u; };
+        const bool drive = c.Kind[0] == '1';
+        auto t = rig.Add(c.Kind, drive ? dir.Path() : dir / "data.bin", false, 4096);
+        std::vector<std::string> calls;  // the measuring thread's, read once it is parked
+        rig.Files->OnCall = [&](const std::string& op) {
+            if (op != "create" && op != "open")
+                calls.push_back(op + "@" + std::to_string(static_cast<int>(t->PriorityLevel())));
+        };
+        rig.Control.Start();
+        ASSERT_TRUE(rig.Cycles(t, 1));
+        ASSERT_TRUE(rig.Tick(t));
+        std::vector<std::string> twice = c.Pass;
+        twice.insert(twice.end(), c.Pass.begin(), c.Pass.end());
+        EXPECT_EQ(calls, twice) << c.Kind;
+        EXPECT_DOUBLE_EQ(t->Results().WriteSpeed, c.Write) << c.Kind;
+        EXPECT_DOUBLE_EQ(t->Results().ReadSpeed, c.Read) << c.Kind;
+        // The thread closes its file after t and calls are gone.
+        rig.Files->OnCall = [](const std::string&) {};
+    }
+}
+
+TEST(TransferProbe, ReadBlockNeverGrowsPastTheWriteBlock) {
+    TTempDir dir;
+    TRig rig;
+    rig.Files->WriteMs = [](int) { return 20u; };  // neither grows nor shrinks
+    rig.Files->ReadMs = [](int) { return 1u; };    // fast enough to grow
+    auto t = rig.Add("1", dir.Path());
+    rig.Control.Start();
+    ASSERT_TRUE(rig.Cycles(t, 1));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(rig.Tick(t));
+    EXPECT_EQ(rig.Files->ReadRequests(), TSizes(4, 1024));
+    EXPECT_EQ(t->ReadBlock, 1024);
+}
+
+// Every cycle writes from a different place of the random block: nothing a
+// file system could compress or recognise from the cycle before.
+TEST(TransferProbe, WrittenDataIsIncompressibleAndChangesEachCycle) {
+    TTempDir dir;
+    TRig rig;
+    auto t = rig.Add("1", dir.Path(), false, 65536);
+    rig.Control.Start();
+    ASSERT_TRUE(rig.Cycles(t, 1));
+    ASSERT_TRUE(rig.Tick(t));
+    const std::string data = ReadText(dir / "DRV.TST");
+    ASSERT_EQ(data.size(), 2u * 65536);
+    std::set<std::string> words;
+    for (std::size_t i = 0; i < data.size(); i += 8) words.insert(data.substr(i, 8));
+    EXPECT_EQ(words.size(), data.size() / 8);  // no 8-byte word repeats
+}
+
+// A directory removed or renamed under a running resource is an I/O error at
+// the next cycle, and no test file stays behind in the renamed directory.
+// Start begins again at the path.
+TEST(TransferProbe, TestFileThatLeftItsPathIsAnIoError) {
+    enum TAction { RemoveDir, RenameDir, ReplaceFile };
+    for (const TAction action : {RemoveDir, RenameDir, ReplaceFile}) {
+        TTempDir root;
+        const std::string dir = root / "share";
+        const std::string moved = root / "moved";
+        fs::create_directory(dir);
+        TRig rig;
+        auto t = rig.Add("1", dir, false, 4096);
+        rig.Control.Start();
+        ASSERT_TRUE(rig.Cycles(t, 1));
+        if (action == RemoveDir) fs::remove_all(dir);
+        if (action == RenameDir) fs::rename(dir, moved);
+        if (action == ReplaceFile) {
+            // Someone else's file under the name now: it must be left alone.
+            fs::remove(dir + "/DRV.TST");
+            std::ofstream(dir + "/DRV.TST") << "theirs";
+        }
+        rig.H.Clock.Advance(1000);
+        rig.Control.Activate();
+        ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Halted && t->IsParked(); })) << action;
+        EXPECT_EQ(rig.H.Table.Cell(colWriteText, 1), "I/O error.") << action;
+        EXPECT_EQ(rig.Files->WriteSizes().size(), 1u) << action;
+        EXPECT_FALSE(fs::exists(moved + "/DRV.TST")) << action;
+        if (action == ReplaceFile) {
+            EXPECT_EQ(ReadText(dir + "/DRV.TST"), "theirs");
+        }
+
+        fs::create_directories(dir);
+        rig.Control.Stop();
+        rig.Control.Start();
+        // The halted cycle ends, the new pass measures at the path.
+        ASSERT_TRUE(rig.Cycles(t, 3)) << action;
+        EXPECT_FALSE(t->Halted);
+        EXPECT_EQ(fs::file_size(dir + "/DRV.TST"), 4096u) << action;
+    }
+}
+
+// A read-only file deleted or replaced is not read through its old
+// descriptor: a replacement is measured, a deleted file is an I/O error.
+TEST(TransferProbe, ReadOnlyFileIsReadAtItsPathEachPass) {
+    TTempDir dir;
+    TRig rig;
+    rig.Files->ReadMs = [](int) { return 10u; };
+    const std::string file = dir / "data.bin";
+    WriteFile(file, 1000);
+    auto t = rig.Add("2", file);
+    rig.Control.Start();
+    ASSERT_TRUE(rig.Cycles(t, 1));
+    fs::remove(file);
+    WriteFile(file, 3000);
+    ASSERT_TRUE(rig.Tick(t));
+    EXPECT_EQ(rig.Files->ReadResults(), (std::vector<std::int64_t>{1000, 3000}));
+    fs::remove(file);
+    rig.H.Clock.Advance(1000);
+    rig.Control.Activate();
+    ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Halted && t->IsParked(); }));
+    EXPECT_EQ(rig.H.Table.Cell(colReadText, 1), "I/O error.");
+}
+
+// The test file is closed before it is deleted, and a delete that fails is
+// tried again: at the next cycle, and when the probe closes.
+TEST(TransferProbe, TestFileIsClosedThenDeletedAndADeleteIsRetried) {
+    TTempDir a, b;
+    TRig rig;
+    rig.Files->RefuseRemoveWhileOpen = true;
+    // Read-only for a while: the first three deletes fail (leaving a's loop,
+    // its retry, and opening b's file); the first cycle in b deletes it.
+    rig.Files->FailRemove = [](int call) { return call < 3; };
+    auto t = rig.Add("1", a.Path());
+    rig.Control.Start();
+    ASSERT_TRUE(rig.Cycles(t, 1));
+    rig.Edit(t, colAddress, b.Path());
+    ASSERT_TRUE(rig.Cycles(t, 2));
+    EXPECT_FALSE(fs::exists(a / "DRV.TST"));
+    ASSERT_TRUE(fs::exists(b / "DRV.TST"));
+
+    // At the close: the first attempt fails, the retry deletes it.
+    rig.Files->ClearRecords();
+    rig.Files->FailRemove = [](int call) { return call == 0; };
+    rig.Control.DestroyRow(1);
+    EXPECT_FALSE(fs::exists(b / "DRV.TST"));
+    EXPECT_EQ(rig.Files->Calls(), (std::vector<std::string>{"close", "remove", "remove"}));
+}
+
+// A thread left behind in a hung write deletes its test file when the call
+// returns.
+TEST(TransferProbe, HungWriteLeftBehindDeletesItsTestFileWhenItReturns) {
+    TTempDir dir;
+    TRig rig;
+    std::mutex m;
+    std::condition_variable cv;
+    bool hung = false, released = false;
+    rig.Files->WriteMs = [&](int call) {
+        if (call == 1) {
+            std::unique_lock lock(m);
+            hung = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return released; });
+        }
+        return 0u;
+    };
+    auto t = rig.Add("1", dir.Path());
+    rig.Control.Start();
+    ASSERT_TRUE(rig.Cycles(t, 1));
+    rig.H.Clock.Advance(1000);
+    rig.Control.Activate();
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return hung; }));
+    }
+    rig.H.Sync->Release();
+    EXPECT_FALSE(t->Destroy(50));  // left behind
+    EXPECT_TRUE(fs::exists(dir / "DRV.TST"));
+    {
+        std::lock_guard lock(m);
+        released = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(rig.H.PumpUntil([&] { return t->Finished(); }));
+    EXPECT_FALSE(fs::exists(dir / "DRV.TST"));
 }
 
 }  // namespace
