@@ -135,41 +135,6 @@ std::string FormatTrendJson(const std::vector<TExportResource>& resources, std::
     return out;
 }
 
-std::string FormatTrendTsv(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,
-                           int fromSlot, int tillSlot) {
-    static const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                                          "July",    "August",   "September", "October", "November", "December"};
-    static const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
-    const int columns = std::max(tillSlot - fromSlot + 1, 1);
-    auto line = [&](const std::string& label, auto cell) {
-        std::string out = label;
-        for (int j = 1; j < columns; ++j) out += '\t' + cell(fromSlot + j);
-        return out + "\r\n";
-    };
-    const std::chrono::weekday wd{std::chrono::sys_days(day)};
-    const std::string caption = std::string(kMonths[static_cast<unsigned>(day.month()) - 1]) + ' ' +
-                                std::to_string(static_cast<unsigned>(day.day())) + ", " +
-                                std::to_string(static_cast<int>(day.year())) + ", " + kDays[wd.c_encoding()];
-    std::string out = line(caption, [](int) { return std::string(); });
-    out += line("", [](int s) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%d:%02d", s / 4, (s % 4) * 15);
-        return std::string(buf);
-    });
-    for (const TExportResource& r : resources) {
-        auto value = [&](double TTrendDaySlot::*field, bool measured) {
-            return [&, field, measured](int s) {
-                const bool inDay = s >= 1 && s <= kTrendSlotsPerDay;
-                return Kbps(measured && inDay ? r.Day[static_cast<std::size_t>(s - 1)].*field : 0.0);
-            };
-        };
-        out += line(r.Address + " Read (KBps)", value(&TTrendDaySlot::Read, r.Kind == '1' || r.Kind == '2'));
-        out += line(r.Address + " Write (KBps)", value(&TTrendDaySlot::Write, r.Kind == '1'));
-        out += line(r.Address + " Ping (KBps)", value(&TTrendDaySlot::Ping, r.Kind == '3'));
-    }
-    return out;
-}
-
 std::optional<std::chrono::year_month_day> ParseExportDay(const std::string& text) {
     int y = 0;
     unsigned m = 0, d = 0;

@@ -27,11 +27,6 @@ std::string FormatTrendCsv(const std::vector<TExportResource>& resources, std::c
 std::string FormatTrendJson(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,
                             int fromSlot, int tillSlot);
 
-// The window's tab-separated export table of the period (label column, one
-// column per slot fromSlot + 1 .. tillSlot, three rows per resource).
-std::string FormatTrendTsv(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,
-                           int fromSlot, int tillSlot);
-
 // "2026-12-09" (a real calendar day); nullopt otherwise.
 std::optional<std::chrono::year_month_day> ParseExportDay(const std::string& text);
 // "HH:MM" on the quarter-hour grid, 00:00 to 24:00, as its slot number

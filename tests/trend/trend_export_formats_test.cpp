@@ -43,22 +43,6 @@ TEST(TrendExportFormats, JsonCarriesTheSameRecords) {
     EXPECT_EQ(FormatTrendJson(r, 2026y / December / 9d, 4, 4), "[]\n");  // no slot in the period
 }
 
-TEST(TrendExportFormats, TsvIsTheWindowTable) {
-    std::vector<TExportResource> r(1);
-    r[0].Address = "srv";
-    r[0].Kind = '2';
-    r[0].Day[0] = {true, 1234.5, 99, 99};
-    EXPECT_EQ(FormatTrendTsv(r, 2026y / December / 9d, 0, 2),
-              "December 9, 2026, Wednesday\t\t\r\n"
-              "\t0:15\t0:30\r\n"
-              "srv Read (KBps)\t1234.50\t0.00\r\n"
-              "srv Write (KBps)\t0.00\t0.00\r\n"
-              "srv Ping (KBps)\t0.00\t0.00\r\n");
-    // An end not after its start: only the label column.
-    EXPECT_EQ(FormatTrendTsv(r, 2026y / December / 9d, 8, 8),
-              "December 9, 2026, Wednesday\r\n\r\nsrv Read (KBps)\r\nsrv Write (KBps)\r\nsrv Ping (KBps)\r\n");
-}
-
 TEST(TrendExportFormats, DayAndTimeArguments) {
     EXPECT_EQ(ParseExportDay("2026-12-09"), 2026y / December / 9d);
     EXPECT_EQ(ParseExportDay("2024-02-29"), 2024y / February / 29d);
