@@ -101,9 +101,11 @@ void ForEachRecord(const std::vector<TExportResource>& resources, int fromSlot, 
     const int first = std::max(fromSlot + 1, 1);
     const int last = std::min(tillSlot, kTrendSlotsPerDay);
     for (int slot = first; slot <= last; ++slot)
-        for (const TExportResource& r : resources)
-            for (const TExportItem& d : Directions(r.Kind))
-                f(slot, r, d.Direction, r.Day[static_cast<std::size_t>(slot - 1)].*d.Value);
+        for (const TExportResource& r : resources) {
+            const TTrendDaySlot& s = r.Day[static_cast<std::size_t>(slot - 1)];
+            if (!s.Found) continue;  // no record: nothing to report, not a zero speed
+            for (const TExportItem& d : Directions(r.Kind)) f(slot, r, d.Direction, s.*d.Value);
+        }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct TExportResource {
 
 // Slots fromSlot + 1 .. tillSlot (at most 96) of the day; the record time is
 // the end of the slot in local time, "2026-12-09T00:15:00", the last slot
-// "2026-12-10T00:00:00". A slot without a record counts as 0.
+// "2026-12-10T00:00:00". A slot without a record gives no record.
 std::string FormatTrendCsv(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,
                            int fromSlot, int tillSlot);
 std::string FormatTrendJson(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,

@@ -31,7 +31,7 @@ TEST(TrendExportFormats, CsvHasOneRecordPerSlotResourceAndDirection) {
 TEST(TrendExportFormats, LastSlotEndsAtMidnightOfTheNextDay) {
     const std::string csv = FormatTrendCsv(TwoResources(), 2026y / December / 31d, 95, 96);
     EXPECT_NE(csv.find("2027-01-01T00:00:00,\"/mnt/a,b\",drive,read,2.00\r\n"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("2027-01-01T00:00:00,\"host \"\"x\"\"\",host,ping,0.00\r\n"), std::string::npos);
+    EXPECT_EQ(csv.find("host,ping"), std::string::npos) << "the host has no record in the last slot";
 }
 
 TEST(TrendExportFormats, JsonCarriesTheSameRecords) {
