@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <unordered_map>
 
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
@@ -184,21 +185,17 @@ bool IsSpeedText(const std::string& text) {
 
 }  // namespace
 
-std::shared_ptr<TMetricsSource::TStats> TMetricsSource::StatsOf(const TPingThread* thread) const {
-    const std::lock_guard lock(M_);
-    if (Rows_)
-        for (const TPublished& p : *Rows_)
-            if (p.Thread.get() == thread) return p.Stats;
-    return nullptr;
-}
-
 void TMetricsSource::Publish(const TResourceTable& table) {
+    // A row keeps its state by its thread, wherever the row moved.
+    std::unordered_map<const TPingThread*, std::shared_ptr<TStats>> old;
+    old.swap(ByThread_);
     auto rows = std::make_shared<std::vector<TPublished>>();
     for (int r = 1; r < table.RowCount(); ++r) {
         const auto& thread = table.Thread(r);
         if (!thread) continue;
-        std::shared_ptr<TStats> stats = StatsOf(thread.get());
-        if (!stats) stats = std::make_shared<TStats>();
+        const auto found = old.find(thread.get());
+        std::shared_ptr<TStats> stats = found != old.end() ? found->second : std::make_shared<TStats>();
+        ByThread_[thread.get()] = stats;
         rows->push_back({table.Cell(colAddress, r), KindOf(table, r), thread, std::move(stats)});
     }
     const std::lock_guard lock(M_);
@@ -208,8 +205,9 @@ void TMetricsSource::Publish(const TResourceTable& table) {
 bool TMetricsSource::CellsShown(const TResourceTable& table, int row) {
     const auto& thread = table.Thread(row);
     if (!thread) return false;
-    const std::shared_ptr<TStats> stats = StatsOf(thread.get());
-    if (!stats) return false;
+    const auto found = ByThread_.find(thread.get());
+    if (found == ByThread_.end()) return false;
+    TStats* stats = found->second.get();
     const std::string& text = table.Cell(StatusColumn(KindOf(table, row)), row);
     const bool up = IsSpeedText(text);
     const bool changed = !stats->Seen || stats->Up != up || (!up && text != stats->LastStatus);
@@ -220,6 +218,7 @@ bool TMetricsSource::CellsShown(const TResourceTable& table, int row) {
 }
 
 void TMetricsSource::Clear() {
+    ByThread_.clear();
     const std::lock_guard lock(M_);
     Rows_.reset();
 }

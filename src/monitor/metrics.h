@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarvik {
@@ -64,8 +65,9 @@ private:
         std::shared_ptr<TPingThread> Thread;
         std::shared_ptr<TStats> Stats;
     };
-    // Stats by thread, so that a row keeps its state when rows move.
-    std::shared_ptr<TStats> StatsOf(const TPingThread* thread) const;
+    // The owner's thread only: each row's state by its thread, so that a row
+    // keeps its state when rows move.
+    std::unordered_map<const TPingThread*, std::shared_ptr<TStats>> ByThread_;
 
     mutable std::mutex M_;
     std::shared_ptr<const std::vector<TPublished>> Rows_;

@@ -162,6 +162,8 @@ void TMonitorSession::Tick() {
     for (int row = 1; row < Table_.RowCount(); ++row) {
         const auto& thread = Table_.Thread(row);
         if (!thread) continue;
+        // Most rows have no event switched on: they need no copy of the results.
+        if (Table_.Cell(colMinEnabled, row) != "1" && Table_.Cell(colMaxEnabled, row) != "1") continue;
         const std::optional<double> value = CurrentValue(KindOf(Table_, row), thread->Results());
         if (!value) continue;
         // A failing action must not stop the tick.
