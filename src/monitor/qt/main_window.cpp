@@ -667,7 +667,14 @@ void TPingObject::closeEvent(QCloseEvent* event) {
 void TPingObject::FormClose() {
     Closing_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    WriteParametersFile();
+    // A window closed before its first showing never loaded the
+    // configuration: its defaults must not be written over the user's file.
+    // (A file that cannot be read is never replaced by the save itself.)
+    try {
+        if (HintsCreated) WriteParametersFile();
+    } catch (...) {
+        // the threads are ended all the same
+    }
     Control_->Close();
     Ctx_->TrendWriter = nullptr;
     TrendFile.reset();
