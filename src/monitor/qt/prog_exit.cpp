@@ -27,6 +27,7 @@ TProgExit::TProgExit(QWidget* mainWindow, bool& exitConfirmed)
     CloseTimer = new QTimer(this);
     CloseTimer->setObjectName("CloseTimer");
     CloseTimer->setInterval(3000);
+    CloseTimer->setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5 % early
     CloseTimer->setSingleShot(false);
     connect(CloseTimer, &QTimer::timeout, this, &TProgExit::CloseTimerTimer);
 
