@@ -1,53 +1,25 @@
 // Program entry: creates the main window, the message dialog, the sound
 // player and the preferences dialog, in this order, and runs the event loop
 // until the main window has closed. SIGTERM, SIGINT and SIGHUP close the
-// program exactly as its Close button does.
-#include <sys/socket.h>
-#include <unistd.h>
-
+// program exactly as its Close button does, from the first message on.
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
-#include <csignal>
 
 #include "engine/probe_factory.h"
 #include "monitor/qt/main_window.h"
 #include "platform/icmp_socket.h"
 #include "setup/qt/parameters_dialog.h"
+#include "ui/close_signals.h"
 #include "ui/msg_dialog.h"
 #include "ui/player.h"
-
-namespace {
-
-int SignalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(SignalPipe[1], &c, 1);
-}
-
-void InstallCloseSignals(tarvik::TPingObject& window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        char buf[16];
-        [[maybe_unused]] ssize_t n = ::read(SignalPipe[0], buf, sizeof buf);
-        window.CloseBtnClick();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     tarvik::TPlayer::SelectMediaBackend();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarvik");
     QApplication::setQuitOnLastWindowClosed(false);
+    tarvik::TCloseSignals closeSignals;
+    closeSignals.Install();
 
     // ICMP is checked once, before any window exists.
     const tarvik::TIcmpBinding icmp = tarvik::BindIcmp();
@@ -62,11 +34,15 @@ int main(int argc, char** argv) {
     player.ShowDeviceError = [&msgDialog](const QString& text) { msgDialog.Execute("Error", text); };
     mainWindow.SetPlayer(&player);
     tarvik::TParameters parameters(&mainWindow);
-    InstallCloseSignals(mainWindow);
+    closeSignals.Close = [&mainWindow] { mainWindow.CloseBtnClick(); };
 
     // The loop ends when the main window has closed.
     QObject::connect(&mainWindow, &tarvik::TPingObject::Closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    mainWindow.show();
-    return app.exec();
+    mainWindow.show();  // loads the configuration
+    // A signal that came before the window existed closes it now.
+    if (closeSignals.Triggered()) mainWindow.CloseBtnClick();
+    const int code = app.exec();
+    closeSignals.Close = nullptr;
+    return code;
 }

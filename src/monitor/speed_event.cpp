@@ -2,9 +2,15 @@
 // the grid's run-time cells, and the dispatch of the chosen action.
 #include "monitor/speed_event.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "platform/program_utils.h"
 #include "platform/window_list.h"
@@ -110,23 +116,144 @@ void TSpeedEvent::ToRow(TResourceTable& table, int row, int which) const {
     table.SetCell(c.Performed, row, Performed);
 }
 
-TSystemSpeedEventActions::TSystemSpeedEventActions(TPlayFunction play) : Play_(std::move(play)) {}
+TActionOperations TActionOperations::System() {
+    TActionOperations ops;
+    ops.Run = [](const std::string& command, const std::string& directory) {
+        return tarvik::RunProgram(command, directory);
+    };
+    ops.CloseByFile = [](const std::string& file) { return tarvik::CloseProgramByFile(file); };
+    ops.CloseByTitle = [](const std::string& title) { return tarvik::CloseWindowsByTitle(title); };
+    ops.ProbeSound = [](const std::string& file) {
+        // Non-blocking: a FIFO in place of the sound must not hold the worker.
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return false;
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(fd, &byte, 1);
+        ::close(fd);
+        return true;
+    };
+    return ops;
+}
+
+struct TSystemSpeedEventActions::TShared {
+    std::mutex Mutex;
+    TSystemSpeedEventActions* Owner = nullptr;  // null once the owner is gone
+    int Pending = 0;
+    std::uint64_t PlaysStarted = 0;  // sequence number of the newest play
+    std::uint64_t PlayedSeq = 0;     // newest play handed to the player
+    TPlayFunction Play;
+    TPostFunction Post;
+    TActionOperations Ops;
+
+    // On the owner's thread: the outcome reaches the owner, if it still exists.
+    void Deliver(TActionOutcome outcome, const std::function<bool(bool)>& then) {
+        TSystemSpeedEventActions* owner = nullptr;
+        {
+            std::lock_guard lock(Mutex);
+            owner = Owner;
+        }
+        if (!owner) return;
+        if (then) outcome.Done = then(outcome.Done);
+        if (owner->Outcome) owner->Outcome(outcome);
+    }
+};
+
+TSystemSpeedEventActions::TSystemSpeedEventActions(TPlayFunction play, TPostFunction post,
+                                                   TActionOperations operations)
+    : Shared_(std::make_shared<TShared>()) {
+    Shared_->Owner = this;
+    Shared_->Play = std::move(play);
+    Shared_->Post = std::move(post);
+    Shared_->Ops = std::move(operations);
+}
+
+TSystemSpeedEventActions::~TSystemSpeedEventActions() {
+    // Workers still running finish on their own and post nothing more.
+    std::lock_guard lock(Shared_->Mutex);
+    Shared_->Owner = nullptr;
+}
+
+int TSystemSpeedEventActions::Pending() const {
+    std::lock_guard lock(Shared_->Mutex);
+    return Shared_->Pending;
+}
+
+void TSystemSpeedEventActions::Launch(TActionOutcome::TKind kind, std::string target,
+                                      std::function<bool()> work,
+                                      std::function<bool(bool)> then) {
+    const std::shared_ptr<TShared> shared = Shared_;
+    auto finish = [shared](TActionOutcome outcome, std::function<bool(bool)> after) {
+        // Called with the mutex held, so the owner cannot go away meanwhile.
+        if (!shared->Owner || !shared->Post) return;
+        shared->Post([shared, outcome = std::move(outcome), after = std::move(after)] {
+            shared->Deliver(outcome, after);
+        });
+    };
+    std::lock_guard lock(shared->Mutex);
+    if (shared->Pending >= MaxPending) {
+        finish({kind, std::move(target), false}, nullptr);
+        return;
+    }
+    ++shared->Pending;
+    try {
+        std::thread([shared, finish, kind, target, work = std::move(work),
+                     then = std::move(then)]() mutable {
+            bool done = false;
+            try {
+                done = work();
+            } catch (...) {
+            }
+            std::lock_guard inner(shared->Mutex);
+            --shared->Pending;
+            finish({kind, std::move(target), done}, std::move(then));
+        }).detach();
+    } catch (...) {  // no thread could be started
+        --shared->Pending;
+        finish({kind, target, false}, nullptr);
+    }
+}
 
 void TSystemSpeedEventActions::PlaySound(const std::string& fileName) {
-    if (Play_) Play_(fileName);
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard lock(Shared_->Mutex);
+        seq = ++Shared_->PlaysStarted;
+    }
+    const std::shared_ptr<TShared> shared = Shared_;
+    Launch(
+        TActionOutcome::TKind::Play, fileName,
+        [probe = shared->Ops.ProbeSound, fileName] {
+            if (probe) probe(fileName);
+            return true;  // the file system answered, whether or not the file opened
+        },
+        // A file that cannot be opened still goes to the player, which reports
+        // its device error; a play overtaken by a newer one is dropped.
+        [shared, seq, fileName](bool answered) {
+            if (!answered || seq < shared->PlayedSeq) return false;
+            shared->PlayedSeq = seq;
+            if (shared->Play) shared->Play(fileName);
+            return true;
+        });
 }
 
 void TSystemSpeedEventActions::RunProgram(const std::string& commandLine,
                                           const std::string& directory) {
-    tarvik::RunProgram(commandLine, directory);
+    Launch(TActionOutcome::TKind::Run, commandLine,
+           [run = Shared_->Ops.Run, commandLine, directory] {
+               return run && run(commandLine, directory);
+           });
 }
 
 void TSystemSpeedEventActions::CloseProgramByFile(const std::string& fileName) {
-    tarvik::CloseProgramByFile(fileName);
+    Launch(TActionOutcome::TKind::CloseByFile, fileName,
+           [close = Shared_->Ops.CloseByFile, fileName] { return close && close(fileName) != 0; });
 }
 
 void TSystemSpeedEventActions::CloseWindowsByTitle(const std::string& titleText) {
-    tarvik::CloseWindowsByTitle(titleText);
+    Launch(TActionOutcome::TKind::CloseByTitle, titleText,
+           [close = Shared_->Ops.CloseByTitle, titleText] {
+               return close && close(titleText) > 0;
+           });
 }
 
 long long SpeedEventTimeoutSeconds(const std::string& text) {

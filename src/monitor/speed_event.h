@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/resource_table.h"
@@ -69,20 +70,64 @@ class ISpeedEventActions {
     virtual void CloseWindowsByTitle(const std::string& titleText) = 0;
 };
 
-// The actions on the running system. Playing goes to the sound player, which
-// is a window and therefore reached through a callback.
+// The platform operations behind the system actions. Each may block for as
+// long as a file system, a process or the X server holds it up; tests pass
+// operations that block until they release them.
+struct TActionOperations {
+    std::function<bool(const std::string& commandLine, const std::string& directory)> Run;
+    std::function<int(const std::string& fileName)> CloseByFile;
+    std::function<int(const std::string& titleText)> CloseByTitle;
+    // Opens and reads the start of a sound file: whether its file system answers.
+    std::function<bool(const std::string& fileName)> ProbeSound;
+    static TActionOperations System();
+};
+
+// What became of one action, learnt after it has run.
+struct TActionOutcome {
+    enum class TKind { Play, Run, CloseByFile, CloseByTitle };
+    TKind Kind;
+    std::string Target;  // file name, command line or title text
+    bool Done;           // started, signalled, or handed to the player
+};
+
+// The actions on the running system. None of them blocks its caller (the
+// window thread's sampling tick): each runs on a worker thread of its own and
+// reports back through `post`, which runs a function on the caller's thread
+// later. A sound goes to the player only once its file answered on the worker,
+// so the player never opens a file on a hung file system; of sounds that
+// answer out of order the newest one wins. Work that never returns is left
+// behind; at most MaxPending actions wait at once, further ones count as
+// failed. Destroying the object drops outcomes still to come.
 class TSystemSpeedEventActions final : public ISpeedEventActions {
   public:
     using TPlayFunction = std::function<void(const std::string& fileName)>;
-    explicit TSystemSpeedEventActions(TPlayFunction play);
+    using TPostFunction = std::function<void(std::function<void()> work)>;
+    static constexpr int MaxPending = 16;
+
+    TSystemSpeedEventActions(TPlayFunction play, TPostFunction post,
+                             TActionOperations operations = TActionOperations::System());
+    ~TSystemSpeedEventActions() override;
+    TSystemSpeedEventActions(const TSystemSpeedEventActions&) = delete;
+    TSystemSpeedEventActions& operator=(const TSystemSpeedEventActions&) = delete;
 
     void PlaySound(const std::string& fileName) override;
     void RunProgram(const std::string& commandLine, const std::string& directory) override;
     void CloseProgramByFile(const std::string& fileName) override;
     void CloseWindowsByTitle(const std::string& titleText) override;
 
+    // Called on the caller's thread with every outcome (a failure is
+    // reported nowhere else, as before).
+    std::function<void(const TActionOutcome&)> Outcome;
+    // Actions started and not yet returned (left-behind ones included).
+    int Pending() const;
+
   private:
-    TPlayFunction Play_;
+    struct TShared;
+    // Runs work on a worker thread; then (if any) runs on the owner's thread
+    // with work's result and gives the outcome's Done.
+    void Launch(TActionOutcome::TKind kind, std::string target, std::function<bool()> work,
+                std::function<bool(bool)> then = nullptr);
+    std::shared_ptr<TShared> Shared_;
 };
 
 // Evaluates one event of a resource row against the current speed (KBps) on

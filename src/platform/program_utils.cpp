@@ -95,9 +95,10 @@ void ReportErrno(int fd, int error) {
     for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
     // Descriptors this process left inheritable are not the program's.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    // A directory that cannot be entered does not stop the program: it runs
+    // in this process's own working directory instead.
     if (directory && ::chdir(directory) != 0) {
-        ReportErrno(errorFd, errno);
-        ::_exit(127);
+        // stays where this process is
     }
     ::execv(program, argv);
     ReportErrno(errorFd, errno);

@@ -15,12 +15,14 @@ namespace tarvik {
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Starts the command line (no shell runs) as a detached process in its own
-// session, in the given working directory when that is non-empty. This
-// process's own working directory never changes and no child is left to
-// reap. A program name without '/' is looked up in PATH; a relative path
-// counts from the working directory. True when the program was executed;
-// false when the line is empty, the program cannot be found or executed, or
-// the directory cannot be entered.
+// session, in the given working directory when that is non-empty and can be
+// entered, else in this process's own working directory. This process's own
+// working directory never changes and no child is left to reap. A program
+// name without '/' is looked up in PATH; a relative path counts from the
+// directory the program starts in. True when the program was executed;
+// false when the line is empty or the program cannot be found or executed.
+// Waits for the exec: a program or directory on a hung file system blocks
+// the caller, so the window runs it on a worker thread.
 bool RunProgram(const std::string& commandLine, const std::string& directory);
 
 struct TProcessInfo {

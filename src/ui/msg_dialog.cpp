@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextLayout>
+#include <QTextOption>
 
 #include "ui/help.h"
 
@@ -145,7 +147,7 @@ QStringList TMsgDialog::SplitLines(const QString& text) {
 int TMsgDialog::Execute(const QString& title, const QString& text) {
     setWindowTitle(title.left(255));
     Lines_ = SplitLines(text.left(255));
-    MessageTxt->setPlainText(Lines_.join('\n'));
+    MessageTxt->setPlainText(DisplayLines().join('\n'));
     if (NextAnswer) {
         const int answer = *NextAnswer;
         NextAnswer.reset();
@@ -159,13 +161,41 @@ int TMsgDialog::Execute(const QString& title, const QString& text) {
     return exec();
 }
 
+QStringList TMsgDialog::DisplayLines() const {
+    // A line feed (or a Unicode line or paragraph separator) inside a line
+    // would break it in the memo: it shows as a blank.
+    QStringList shown = Lines_;
+    for (QString& line : shown)
+        for (QChar& c : line)
+            if (c == QChar('\n') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                c = QChar(' ');
+    return shown;
+}
+
 bool TMsgDialog::NeedsScrollBar() const {
-    const QFontMetrics fm(MessageTxt->font());
-    // The memo's own width, whatever the scroll bar of the last message.
-    const int width = std::max(1, MessageTxt->width());
-    int count = 0;
-    for (const QString& line : Lines_) count += fm.horizontalAdvance(line) / width + 1;
-    return MessageTxt->height() < fm.height() * count;
+    // The lines are laid out as the memo lays them out, at its width without
+    // a scroll bar (when they fit there, none is needed) and inside its frame
+    // and document margins; the text fits when its last line ends within the
+    // inner height. Counting whole text widths per line instead misses the
+    // room that word wrapping leaves at the ends of lines.
+    const QRect inner = MessageTxt->contentsRect();
+    const qreal margin = MessageTxt->document()->documentMargin();
+    const qreal width = std::max<qreal>(1, inner.width() - 2 * margin);
+    QTextOption option;
+    option.setWrapMode(MessageTxt->wordWrapMode());
+    qreal height = margin;
+    for (const QString& line : DisplayLines()) {
+        QTextLayout layout(line, MessageTxt->font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+            l.setLeadingIncluded(true);
+            l.setLineWidth(width);
+            height += l.height();
+        }
+        layout.endLayout();
+    }
+    return height > inner.height();
 }
 
 void TMsgDialog::UpdateScrollBar() {

@@ -45,6 +45,8 @@ public:
     static QStringList SplitLines(const QString& text);
     // Whether the memo needs a vertical scroll bar for these lines.
     bool NeedsScrollBar() const;
+    // The memo lines as shown: a line feed inside a line shows as a blank.
+    QStringList DisplayLines() const;
 
     // Test hook: the next Execute returns this answer without showing and
     // remembers what it would have shown.

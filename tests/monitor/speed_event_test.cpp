@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -301,11 +305,188 @@ TEST(SpeedEvent, RowRoundTripAndDefaults) {
     EXPECT_EQ(back.Enabled, "0");
 }
 
-// The real action set hands the sound to the player callback and starts the
-// program in its directory.
+// Work posted back to the "window thread": the test drains it on its own thread.
+class TPostQueue {
+  public:
+    TSystemSpeedEventActions::TPostFunction Poster() {
+        return [this](std::function<void()> work) {
+            std::lock_guard lock(Mutex_);
+            Work_.push_back(std::move(work));
+            Cv_.notify_all();
+        };
+    }
+    // Runs posted work until done() holds; false after five seconds.
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done()) {
+            std::unique_lock lock(Mutex_);
+            if (!Cv_.wait_until(lock, end, [&] { return !Work_.empty(); })) return done();
+            auto work = std::move(Work_.front());
+            Work_.pop_front();
+            lock.unlock();
+            work();
+        }
+        return true;
+    }
+    std::size_t Size() {
+        std::lock_guard lock(Mutex_);
+        return Work_.size();
+    }
+
+  private:
+    std::mutex Mutex_;
+    std::condition_variable Cv_;
+    std::deque<std::function<void()>> Work_;
+};
+
+// An operation that blocks (like a call into a hung file system) until the
+// test opens the gate.
+class TGate {
+  public:
+    void Pass() {
+        std::unique_lock lock(Mutex_);
+        ++Entered_;
+        Cv_.notify_all();
+        Cv_.wait(lock, [&] { return Open_; });
+    }
+    void Open() {
+        std::lock_guard lock(Mutex_);
+        Open_ = true;
+        Cv_.notify_all();
+    }
+    bool WaitEntered(int n) {
+        std::unique_lock lock(Mutex_);
+        return Cv_.wait_for(lock, std::chrono::seconds(5), [&] { return Entered_ >= n; });
+    }
+
+  private:
+    std::mutex Mutex_;
+    std::condition_variable Cv_;
+    int Entered_ = 0;
+    bool Open_ = false;
+};
+
+// Operations that pass the gate of their target's name (if any) and record.
+struct TBlockingOps {
+    TActionOperations Ops() {
+        TActionOperations ops;
+        ops.Run = [this](const std::string& c, const std::string&) { return Pass(c); };
+        ops.CloseByFile = [this](const std::string& f) { return Pass(f) ? 42 : 0; };
+        ops.CloseByTitle = [this](const std::string& t) { return Pass(t) ? 1 : 0; };
+        ops.ProbeSound = [this](const std::string& f) { return Pass(f); };
+        return ops;
+    }
+    bool Pass(const std::string& target) {
+        if (const auto it = Gates.find(target); it != Gates.end()) {
+            const std::shared_ptr<TGate> gate = it->second;  // the test may drop its own
+            gate->Pass();
+        }
+        return target.find("fail") == std::string::npos;
+    }
+    std::map<std::string, std::shared_ptr<TGate>> Gates;
+};
+
+using TKind = TActionOutcome::TKind;
+
+// No action holds up its caller: each returns while its operation is still
+// blocked, and its outcome arrives on the caller's thread once it returns.
+TEST(SystemSpeedEventActions, ActionsReturnAtOnceAndReportTheirOutcomeLater) {
+    TBlockingOps blocking;
+    auto gate = std::make_shared<TGate>();
+    for (const char* t : {"hung-run", "hung.wav", "hung-file", "hung-title"}) blocking.Gates[t] = gate;
+    TPostQueue queue;
+    std::vector<std::string> played;
+    TSystemSpeedEventActions actions([&](const std::string& f) { played.push_back(f); },
+                                     queue.Poster(), blocking.Ops());
+    std::vector<TActionOutcome> outcomes;
+    actions.Outcome = [&](const TActionOutcome& o) { outcomes.push_back(o); };
+
+    actions.RunProgram("hung-run", "/mnt/dead");
+    actions.PlaySound("hung.wav");
+    actions.CloseProgramByFile("hung-file");
+    actions.CloseWindowsByTitle("hung-title");
+    actions.RunProgram("fail-run", "");
+    ASSERT_TRUE(gate->WaitEntered(4));
+    EXPECT_TRUE(queue.RunUntil([&] { return outcomes.size() == 1; }));
+    EXPECT_EQ(actions.Pending(), 4);
+    EXPECT_TRUE(played.empty());  // not before its file system answered
+
+    gate->Open();
+    ASSERT_TRUE(queue.RunUntil([&] { return outcomes.size() == 5; }));
+    EXPECT_EQ(actions.Pending(), 0);
+    EXPECT_EQ(played, std::vector<std::string>{"hung.wav"});
+    std::map<std::string, std::pair<TKind, bool>> got;
+    for (const TActionOutcome& o : outcomes) got[o.Target] = {o.Kind, o.Done};
+    const std::map<std::string, std::pair<TKind, bool>> want{
+        {"fail-run", {TKind::Run, false}},
+        {"hung-run", {TKind::Run, true}},
+        {"hung.wav", {TKind::Play, true}},
+        {"hung-file", {TKind::CloseByFile, true}},
+        {"hung-title", {TKind::CloseByTitle, true}},
+    };
+    EXPECT_EQ(got, want);
+}
+
+// A sound whose file answers late does not cut off a newer one; a sound file
+// that cannot be opened still reaches the player, which reports it.
+TEST(SystemSpeedEventActions, NewestSoundWins) {
+    TBlockingOps blocking;
+    blocking.Gates["old.wav"] = std::make_shared<TGate>();
+    TPostQueue queue;
+    std::vector<std::string> played;
+    TSystemSpeedEventActions actions([&](const std::string& f) { played.push_back(f); },
+                                     queue.Poster(), blocking.Ops());
+    int outcomes = 0;
+    actions.Outcome = [&](const TActionOutcome&) { ++outcomes; };
+    actions.PlaySound("old.wav");
+    actions.PlaySound("fail-missing.wav");
+    ASSERT_TRUE(queue.RunUntil([&] { return outcomes == 1; }));
+    EXPECT_EQ(played, std::vector<std::string>{"fail-missing.wav"});
+    blocking.Gates["old.wav"]->Open();
+    ASSERT_TRUE(queue.RunUntil([&] { return outcomes == 2; }));
+    EXPECT_EQ(played, std::vector<std::string>{"fail-missing.wav"});
+}
+
+// Stuck actions are bounded: past MaxPending an action fails at once, and a
+// destroyed action set posts nothing when its stuck work returns.
+TEST(SystemSpeedEventActions, StuckActionsAreBoundedAndOutliveTheirOwner) {
+    TBlockingOps blocking;
+    auto gate = std::make_shared<TGate>();
+    blocking.Gates["stuck"] = gate;
+    TPostQueue queue;
+    auto actions = std::make_unique<TSystemSpeedEventActions>(nullptr, queue.Poster(), blocking.Ops());
+    std::vector<TActionOutcome> outcomes;
+    actions->Outcome = [&](const TActionOutcome& o) { outcomes.push_back(o); };
+    for (int i = 0; i < TSystemSpeedEventActions::MaxPending; ++i) actions->RunProgram("stuck", "");
+    ASSERT_TRUE(gate->WaitEntered(TSystemSpeedEventActions::MaxPending));
+    actions->RunProgram("one too many", "");
+    ASSERT_TRUE(queue.RunUntil([&] { return outcomes.size() == 1; }));
+    EXPECT_EQ(outcomes[0].Target, "one too many");
+    EXPECT_FALSE(outcomes[0].Done);
+    EXPECT_EQ(actions->Pending(), TSystemSpeedEventActions::MaxPending);
+
+    actions.reset();
+    std::weak_ptr<TGate> watch = gate;
+    blocking.Gates.clear();
+    gate->Open();
+    gate.reset();
+    // Each stuck worker holds the gate while it passes; it goes once the
+    // last of them has returned.
+    for (int i = 0; i < 500 && !watch.expired(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+// The real operations: the sound reaches the player callback and the program
+// starts in its directory.
 TEST(SpeedEvent, SystemActionsReachThePlayerAndThePlatform) {
     std::vector<std::string> played;
-    TSystemSpeedEventActions actions([&](const std::string& f) { played.push_back(f); });
+    TPostQueue queue;
+    TSystemSpeedEventActions actions([&](const std::string& f) { played.push_back(f); },
+                                     queue.Poster());
+    std::vector<TActionOutcome> outcomes;
+    actions.Outcome = [&](const TActionOutcome& o) { outcomes.push_back(o); };
     std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-event-XXXXXX").string();
     const std::filesystem::path dir = ::mkdtemp(pattern.data());
 
@@ -318,11 +499,13 @@ TEST(SpeedEvent, SystemActionsReachThePlayerAndThePlatform) {
         r.clock.Advance(4000);
         EXPECT_TRUE(EvaluateSpeedEvent(r.table, r.row, which, speed, r.clock, actions));
     }
+    ASSERT_TRUE(queue.RunUntil([&] { return outcomes.size() == 2; }));
     EXPECT_EQ(played, std::vector<std::string>{"min.wav"});
+    std::string line;
     bool written = false;
+    // The outcome comes once the program has been executed; its output a little later.
     for (int i = 0; i < 500 && !written; ++i) {
         std::ifstream in(dir / "marker");
-        std::string line;
         written = std::getline(in, line) && line == "fired";
         if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

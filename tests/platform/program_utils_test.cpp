@@ -111,8 +111,21 @@ TEST(RunProgram, ReportsWhatCouldNotBeStarted) {
     EXPECT_FALSE(RunProgram("/nonexistent/program", d));
     EXPECT_FALSE(RunProgram("no-such-program-tarvik-test", d));
     EXPECT_FALSE(RunProgram(d + "/plain.txt", d));  // not executable
-    EXPECT_FALSE(RunProgram("/bin/true", d + "/missing"));
-    EXPECT_FALSE(RunProgram("/bin/true", d + "/plain.txt"));
+}
+
+// A directory that cannot be entered (missing, or a file) does not stop the command: it runs in this process's own directory.
+TEST(RunProgram, RunsInOwnDirectoryWhenTheDirectoryCannotBeEntered) {
+    TTempDir dir;
+    std::ofstream(dir.Path() / "plain.txt") << "x\n";
+    const std::string own = fs::current_path().string();
+    const std::string unenterable[] = {(dir.Path() / "missing").string(),
+                                       (dir.Path() / "plain.txt").string()};
+    int n = 0;
+    for (const std::string& target : unenterable) {
+        const fs::path out = dir.Path() / ("pwd" + std::to_string(n++));
+        ASSERT_TRUE(RunProgram("/bin/sh -c 'pwd > " + out.string() + "'", target)) << target;
+        EXPECT_TRUE(WaitForFile(out, own + "\n")) << target << ": " << ReadFile(out);
+    }
 }
 
 // The program is not this process's child: nothing is left to reap.

@@ -480,9 +480,15 @@ void TPingObject::WireLiveChart() {
     Sampling_ = std::make_unique<TSamplingCycle>(ResourceTable, *Display, *Options_.Clock);
     Sampling_->SetLevelIcon = [this](int level) { SetLevelIcon(level); };
     Sampling_->RefreshTitle = [this] { RefreshApplicationTitle(); };
-    SpeedEventActions = std::make_unique<TSystemSpeedEventActions>([this](const std::string& file) {
-        if (Player_) Player_->PlayFile(QString::fromStdString(file));
-    });
+    // The actions run off the window thread and report back through its
+    // event loop; queued work dies with the window.
+    SpeedEventActions = std::make_unique<TSystemSpeedEventActions>(
+        [this](const std::string& file) {
+            if (Player_) Player_->PlayFile(QString::fromStdString(file));
+        },
+        [this](std::function<void()> work) {
+            QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+        });
     Display->ValueAt = [this](int x, int y) -> std::optional<QString> {
         if (const auto text = Sampling_->ValueAt(x, y, Scale)) return QString::fromStdString(*text);
         return std::nullopt;
@@ -697,7 +703,14 @@ void TPingObject::closeEvent(QCloseEvent* event) {
 void TPingObject::FormClose() {
     Closing_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    WriteParametersFile();
+    // A window closed before its first showing never loaded the
+    // configuration: its defaults must not be written over the user's file.
+    // (A file that cannot be read is never replaced by the save itself.)
+    try {
+        if (HintsCreated) WriteParametersFile();
+    } catch (...) {
+        // the threads are ended all the same
+    }
     Control_->Close();
     Ctx_->TrendWriter = nullptr;
     TrendPanel->SetTrendFile(nullptr);

@@ -7,6 +7,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace tarvik {
@@ -49,20 +52,57 @@ TEST(MsgDialog, ButtonKindsAndDefaultStateAfterClose) {
     EXPECT_TRUE(dlg.NeverAsk->isHidden());
 }
 
-TEST(MsgDialog, ScrollBarOnlyForLongTexts) {
+// Whether the whole text is visible in the memo without a scroll bar, as
+// the memo really lays it out.
+bool FitsWithoutScrollBar(TMsgDialog& dlg) {
+    dlg.MessageTxt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QApplication::processEvents();
+    QTextCursor end(dlg.MessageTxt->document());
+    end.movePosition(QTextCursor::End);
+    return dlg.MessageTxt->cursorRect(end).bottom() < dlg.MessageTxt->viewport()->height();
+}
+
+// A scroll bar exactly when the text does not fit: short lines on both sides
+// of the last one that fits, lines that wrap at words or anywhere, and line
+// feeds inside lines, in the window's font and a larger one.
+TEST(MsgDialog, ScrollBarExactlyWhenTheTextDoesNotFit) {
+    QStringList texts;
+    for (int n = 1; n <= 12; ++n) texts << QStringList(n, "Short line.").join('\r');
+    texts << QString("word ").repeated(40) << QString("word ").repeated(60)
+          << QString(200, 'W') << QStringList(6, "one\ntwo").join('\r');
+    for (const int points : {8, 12}) {
+        QFont font("Sans Serif", points);
+        font.setBold(true);
+        int withBar = 0;
+        for (const QString& text : texts) {
+            TMsgDialog dlg;
+            dlg.setFont(font);
+            bool bar = false, fits = false;
+            QTimer::singleShot(0, &dlg, [&] {
+                bar = dlg.MessageTxt->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
+                EXPECT_EQ(bar, dlg.NeedsScrollBar());
+                fits = FitsWithoutScrollBar(dlg);
+                dlg.done(1);
+            });
+            dlg.Execute("Error", text);
+            EXPECT_EQ(bar, !fits) << points << " pt: " << text.toStdString();
+            withBar += bar;
+        }
+        EXPECT_GT(withBar, 0);  // the table reaches past the memo's height
+        EXPECT_LT(withBar, texts.size());
+    }
+}
+
+// A line feed stays inside its line: only carriage returns make memo lines.
+TEST(MsgDialog, LineFeedDoesNotBreakTheLine) {
     TMsgDialog dlg;
-    dlg.show();
     TMsgDialog::SetNextAnswer(1);
-    dlg.Execute("Error", "Short.");
-    EXPECT_FALSE(dlg.NeedsScrollBar());
-    QString many;
-    for (int i = 0; i < 20; ++i) many += "line\r";
-    TMsgDialog::SetNextAnswer(1);
-    dlg.Execute("Error", many);
-    EXPECT_TRUE(dlg.NeedsScrollBar());
-    TMsgDialog::SetNextAnswer(1);
-    dlg.Execute("Error", QString(200, 'W'));  // one line far wider than the memo
-    EXPECT_TRUE(dlg.NeedsScrollBar());
+    dlg.Execute("Error", "one\ntwo\rthree\r\nfour");
+    const QTextDocument* doc = dlg.MessageTxt->document();
+    ASSERT_EQ(doc->blockCount(), 3);
+    EXPECT_EQ(doc->findBlockByNumber(0).text(), "one two");
+    EXPECT_EQ(doc->findBlockByNumber(1).text(), "three");
+    EXPECT_EQ(doc->findBlockByNumber(2).text(), " four");
 }
 
 // Answers the modal dialog with a key press once it is shown.

@@ -129,6 +129,13 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
+// Runs the event loop until everything posted before this call has run.
+bool DrainPosted(QObject* context) {
+    bool reached = false;
+    QMetaObject::invokeMethod(context, [&] { reached = true; }, Qt::QueuedConnection);
+    return WaitFor([&] { return reached; }, 2000);
+}
+
 class PlayerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -165,6 +172,15 @@ class PlayerTest : public ::testing::Test {
     }
     static QString File(const char* name) { return QString::fromStdString((Dir_ / name).string()); }
     QPushButton* Button(const char* name) { return Player_->findChild<QPushButton*>(name); }
+    // The timers are the only way a sound starts again or a close is asked
+    // for: once both are off and the posted work has run, the player rests.
+    bool WaitUntilAtRest() {
+        return WaitFor([&] {
+                   return !Player_->findChild<QTimer*>("Timer1")->isActive() &&
+                          !Player_->findChild<QTimer*>("Timer2")->isActive();
+               }, 3000) &&
+               DrainPosted(Player_.get());
+    }
 
     // Runs the modal test; `during` is called every 50 ms while it is open.
     // Returns false when the window had to be closed after `limitMs`.
@@ -223,9 +239,7 @@ TEST_F(PlayerTest, BackgroundPlayRunsToItsEndWithoutShowing) {
     ASSERT_TRUE(WaitFor([&] { return Ends_ > 0; }, 6000));
     EXPECT_GE(t.elapsed(), 800);  // it really played the second
     EXPECT_FALSE(Player_->isVisible());
-    QTest::qWait(300);
-    EXPECT_FALSE(Player_->findChild<QTimer*>("Timer1")->isActive());
-    EXPECT_FALSE(Player_->findChild<QTimer*>("Timer2")->isActive());
+    ASSERT_TRUE(WaitUntilAtRest());
     EXPECT_EQ(Device_->playbackState(), QMediaPlayer::StoppedState);  // not started again
     EXPECT_TRUE(Errors_.empty());
 }
@@ -242,7 +256,7 @@ TEST_F(PlayerTest, NextSoundCutsOffThePreviousAndStartsFromItsBeginning) {
     EXPECT_LT(Device_->position(), 300);
     ASSERT_TRUE(WaitFor([&] { return Ends_ > 0; }, 6000));
     EXPECT_GE(t.elapsed() - restart, 800);
-    QTest::qWait(300);
+    ASSERT_TRUE(WaitUntilAtRest());
     EXPECT_EQ(EndedSources_, std::vector<QString>{"one.wav"});
     EXPECT_EQ(Device_->duration() / 100, 10);  // the one-second sound's length
 }
@@ -293,7 +307,7 @@ TEST_F(PlayerTest, UnplayableFileGivesTheDeviceError) {
     ASSERT_TRUE(RunModal(8000));  // the window does not stay open
     ASSERT_TRUE(WaitFor([&] { return !Errors_.empty(); }, 2000));
     EXPECT_FALSE(Errors_.front().isEmpty());
-    QTest::qWait(300);
+    ASSERT_TRUE(WaitUntilAtRest());
     EXPECT_EQ(Errors_.size(), 1u) << Errors_.back().toStdString();
 
     Errors_.clear();
@@ -301,14 +315,13 @@ TEST_F(PlayerTest, UnplayableFileGivesTheDeviceError) {
     ASSERT_TRUE(WaitFor([&] { return !Errors_.empty(); }, 4000));
     EXPECT_FALSE(Errors_.front().isEmpty());
     EXPECT_FALSE(Player_->isVisible());
-    QTest::qWait(300);
+    ASSERT_TRUE(WaitUntilAtRest());
     EXPECT_EQ(Errors_.size(), 1u);
-    EXPECT_FALSE(Player_->findChild<QTimer*>("Timer2")->isActive());
 }
 
 TEST_F(PlayerTest, EmptyFileNameInTheBackgroundPlaysNothing) {
     Player_->PlayFile("");
-    QTest::qWait(300);
+    ASSERT_TRUE(DrainPosted(Player_.get()));  // the close it posted has run
     EXPECT_EQ(Device_->playbackState(), QMediaPlayer::StoppedState);
     EXPECT_FALSE(Player_->isVisible());
     EXPECT_TRUE(Errors_.empty());
