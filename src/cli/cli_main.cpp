@@ -81,7 +81,13 @@ TProgramPaths PathsFor(const std::optional<std::string>& dir) {
 // sound or a window title cannot, which is said once per kind.
 class THeadlessActions final : public ISpeedEventActions {
 public:
-    THeadlessActions() : System_([](const std::string&) {}) {}
+    explicit THeadlessActions(TSystemSpeedEventActions::TPostFunction post)
+        : System_([](const std::string&) {}, std::move(post)) {
+        // A failed action is said on standard error, as the window's message would say it.
+        System_.Outcome = [](const TActionOutcome& o) {
+            if (!o.Done) std::cerr << "tarvik-cli: a speed event's action failed: " << o.Target << "\n";
+        };
+    }
     void PlaySound(const std::string& fileName) override {
         Once("sound", "a speed event would play " + fileName + ", but the companion has no sound device");
     }
@@ -138,12 +144,10 @@ int Measure(const TProgramPaths& paths, std::optional<std::string> listen, bool 
     }
 
     const bool tty = ::isatty(STDOUT_FILENO) == 1;
-    THeadlessActions actions;
     TMonitorSessionOptions options;
     options.Paths = paths;
     options.Probes = MakeProgramProbes(icmp.Available);
     options.Trend = !noTrend;
-    options.Actions = &actions;
     options.Notice = [](const std::string& text) { std::cerr << "tarvik-cli: " << text << "\n"; };
     TMonitorSession* sessionPtr = nullptr;
     if (tty)
@@ -154,6 +158,8 @@ int Measure(const TProgramPaths& paths, std::optional<std::string> listen, bool 
         };
     TMonitorSession session(options);
     sessionPtr = &session;
+    THeadlessActions actions([&session](std::function<void()> work) { session.Post(std::move(work)); });
+    session.SetActions(&actions);
     std::string error;
     if (!session.Load(&error)) {
         std::cerr << "tarvik-cli: " << error << "\n";

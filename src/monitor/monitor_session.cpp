@@ -180,6 +180,21 @@ void TMonitorSession::RunPending() {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(WakeFd_, &count, sizeof count);
     Sync_->RunPending();
+    std::vector<std::function<void()>> posted;
+    {
+        const std::lock_guard lock(PostedM_);
+        posted.swap(Posted_);
+    }
+    for (auto& work : posted) work();
+}
+
+void TMonitorSession::Post(std::function<void()> work) {
+    {
+        const std::lock_guard lock(PostedM_);
+        Posted_.push_back(std::move(work));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(WakeFd_, &one, sizeof one);
 }
 
 void TMonitorSession::CellsShown(int row) {

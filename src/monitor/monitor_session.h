@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,16 @@ public:
     void Start();
     // Every 50 ms: thread activation and the speed events.
     void Tick();
-    // Readable while measuring threads wait for RunPending.
+    // Readable while measuring threads wait for RunPending or work is posted.
     int WakeFd() const { return WakeFd_; }
-    // Runs the calls the threads are waiting for (display updates, trend flushes).
+    // Runs the calls the threads are waiting for (display updates, trend
+    // flushes) and the work posted meanwhile.
     void RunPending();
+    // Any thread: runs work on the session's thread at its next RunPending
+    // (the outcomes of the event actions come back this way).
+    void Post(std::function<void()> work);
+    // The event actions, from the next tick on (null: none).
+    void SetActions(ISpeedEventActions* actions) { Options_.Actions = actions; }
     // Stop, then end every thread and close the trend file. Idempotent.
     void Close();
 
@@ -76,6 +83,8 @@ private:
     TResourceTable Table_;
     TWindowSettings Settings_;
     int WakeFd_ = -1;
+    std::mutex PostedM_;
+    std::vector<std::function<void()>> Posted_;
     std::shared_ptr<TSyncCaller> Sync_;
     std::shared_ptr<TEngineContext> Ctx_;
     std::unique_ptr<TMeasuringControl> Control_;
