@@ -6,10 +6,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "platform/clock.h"
 #include "trend/trend_record.h"
@@ -77,6 +80,24 @@ class TTrendFile final : public ITrendWriter {
     bool IsOpen() const { return Data_.Valid() && Index_.Valid(); }
     bool IsWritable() const { return IsOpen() && Writable_; }
 
+    // The steps of WriteRecord in their order. A fault hook that returns true
+    // makes that step fail as the system would; a failed DataWrite first
+    // writes half the record, as a full disk does.
+    enum class TWriteStep { DataWrite, DataSync, IndexWrite };
+    using TFaultHook = std::function<bool(TWriteStep)>;
+    void SetFaultHook(TFaultHook hook) { Fault_ = std::move(hook); }
+
+    // The data file has reached the 2 GiB that the index's signed 32-bit
+    // offsets can name, so no further record is written. The handler runs
+    // once, inside the first WriteRecord that is refused for it; it must not
+    // block (the writer is waited for by a measuring thread).
+    bool IsFull() const { return Full_; }
+    void SetFullHandler(std::function<void()> handler) { OnFull_ = std::move(handler); }
+
+    // Opening found an index that did not match the data and rebuilt it
+    // from the data's records (written back when the files are writable).
+    bool IndexRebuilt() const { return Rebuilt_; }
+
     // Appends the record stamped with the current minute. The record goes at
     // the real end of the data file and reaches the disk before its index
     // entry, so the index never names a record that is not there.
@@ -129,7 +150,14 @@ class TTrendFile final : public ITrendWriter {
     };
 
     void Open();
-    void LoadIndex();
+    void CutTornTail();
+    bool LoadIndex();
+    void AddSlot(std::int64_t minute, std::int32_t offset, bool& sorted);
+    void SortSlots(bool sorted);
+    bool RunStartsMatchTheirRecords() const;
+    void RebuildIndex();
+    bool ReplaceIndexFile(const std::vector<std::uint8_t>& entries);
+    bool Fails(TWriteStep step) const { return Fault_ && Fault_(step); }
     void AddToIndex(std::int64_t minute, std::int32_t offset);
     bool Find(const std::string& name, std::int64_t minute, TTrendRecord& out) const;
     bool ScanRun(const std::string& name, std::int64_t minute, off_t pos, TTrendRecord& out) const;
@@ -140,6 +168,15 @@ class TTrendFile final : public ITrendWriter {
     TFd Data_;
     TFd Index_;
     bool Writable_ = false;
+    // Where the next record and index entry go: just past the last whole
+    // record and entry, so that bytes a failed write left behind are
+    // overwritten instead of shifting what follows.
+    off_t DataEnd_ = 0;
+    off_t IndexEnd_ = 0;
+    bool Full_ = false;
+    bool Rebuilt_ = false;
+    std::function<void()> OnFull_;
+    TFaultHook Fault_;
     // Sorted by minute, one slot per distinct stamp, no cap: about 35000
     // stamps a year whatever the number of resources.
     std::vector<TStampSlot> Slots_;
