@@ -93,7 +93,7 @@ void WriteFont(TIniFile& ini, std::string_view prefixIn, const TFontSetting& fon
 // The rows the [Objects] section holds, found in one pass over its key
 // names: a row is held when the file has a key that the row's read takes.
 // Rows from 11 on are read in the unambiguous form when they have a key of
-// it, otherwise from the designed form of older writers.
+// it, otherwise from the short form of older writers.
 struct TStoredRow {
     int Row = 0;
     bool Unambiguous = false;

@@ -205,6 +205,14 @@ std::array<std::uint8_t, kTrendIndexEntrySize> EncodeTrendIndexEntry(double stam
     return out;
 }
 
+std::string TrendFullText(std::string_view dataPath, std::string_view indexPath) {
+    std::string text =
+        "The trend history has reached its size limit of 2 GB: new quarter-hour results are no "
+        "longer recorded. Measuring goes on.\r\rTo start a new history, close Tarvik and move "
+        "these two files together into an archive folder:\r";
+    return text.append(dataPath).append("\r").append(indexPath);
+}
+
 TTrendFile::TFd::~TFd() {
     if (Fd_ >= 0) {
         ::close(Fd_);
@@ -279,7 +287,8 @@ constexpr off_t kEntry = static_cast<off_t>(kTrendIndexEntrySize);
 bool Indexable(const std::uint8_t* rec, std::int64_t& minute) {
     const double stamp = GetDouble(rec + kTimeOffset);
     return stamp > 0 && StampMinute(stamp, minute) &&
-           TrendRecordIntact(std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
+           TrendRecordIntact(
+               std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
 }
 
 // Where a record at `offset` lies against the grid 12 + k * 288.
@@ -297,7 +306,8 @@ class TDataReader {
             }
             Start_ = pos;
             Len_ = static_cast<off_t>(PreadFull(
-                Fd_, Buf_.data(), std::min<std::size_t>(Buf_.size(), static_cast<std::size_t>(Size_ - pos)), pos));
+                Fd_, Buf_.data(),
+                std::min<std::size_t>(Buf_.size(), static_cast<std::size_t>(Size_ - pos)), pos));
             if (Len_ < kRecord) {
                 return nullptr;
             }
@@ -453,6 +463,7 @@ bool TTrendFile::LoadIndex() {
         std::array<std::uint8_t, kTrendRecordSize> rec{};
         std::int64_t minute = 0;
         if (matches && at > previous && at <= lastRecord &&
+            at <= std::numeric_limits<std::int32_t>::max() &&
             PreadFull(Data_.Get(), rec.data(), rec.size(), at) == rec.size() &&
             Indexable(rec.data(), minute)) {
             matches = false;
@@ -468,7 +479,8 @@ bool TTrendFile::RunStartsMatchTheirRecords() const {
     for (const TStampSlot& slot : Slots_) {
         std::uint8_t stamp[8];
         std::int64_t minute = 0;
-        if (PreadFull(Data_.Get(), stamp, sizeof stamp, slot.Offset + kTimeOffset) != sizeof stamp ||
+        if (PreadFull(Data_.Get(), stamp, sizeof stamp, slot.Offset + kTimeOffset) !=
+                sizeof stamp ||
             !StampMinute(GetDouble(stamp), minute) || minute != slot.Minute) {
             return false;
         }
@@ -499,8 +511,8 @@ void TTrendFile::RebuildIndex() {
         // records after: then the next record starts within 288 bytes. A
         // block of zeros is neither (its checksum is right).
         off_t next = pos + kRecord;
-        const bool intact =
-            TrendRecordIntact(std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
+        const bool intact = TrendRecordIntact(
+            std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
         for (off_t shift = 1; !intact && shift < kRecord; ++shift) {
             const std::uint8_t* candidate = reader.At(pos + shift);
             if (candidate == nullptr) {

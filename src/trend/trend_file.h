@@ -3,6 +3,8 @@
 // in-memory index that finds the records of a quarter hour.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <sys/types.h>
 
 #include "platform/clock.h"
 #include "trend/trend_record.h"
@@ -26,6 +26,10 @@ inline constexpr std::size_t kTrendNameMax = 255;
 inline constexpr int kTrendSlotsPerDay = 96;
 
 using TTrendRecordBytes = std::array<std::uint8_t, kTrendRecordSize>;
+
+// What the window tells the user once when the history has reached the
+// 2 GiB the index can address, naming the two files to archive.
+std::string TrendFullText(std::string_view dataPath, std::string_view indexPath);
 
 // Checksum of a byte string: the low half sums byte * (position mod 256),
 // positions counted from 1, modulo 65536; the high half xors the bytes.

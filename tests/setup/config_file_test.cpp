@@ -436,8 +436,8 @@ TEST_F(ConfigFile, DesignedKeysFromRowElevenOnAreRead) {
     EXPECT_EQ(Table.Cell(colTimeout, 1), "host11");  // the collision the new form avoids
 }
 
-// Every cell of a row in the designed key form, column 1 holding the address.
-std::string DesignedRow(int r, const std::string& address) {
+// Every cell of a row in the short key form, column 1 holding the address.
+std::string ShortFormRow(int r, const std::string& address) {
     std::string keys;
     for (int c = 0; c < TResourceTable::ColCount; ++c)
         keys += "Object" + std::to_string(r) + std::to_string(c) + "=" +
@@ -449,12 +449,12 @@ std::string DesignedRow(int r, const std::string& address) {
 // A damaged Number loads the rows the file holds, in order, and makes none
 // it does not hold; saving them writes those rows back and nothing more.
 TEST_F(ConfigFile, DamagedNumberLoadsOnlyTheRowsTheFileHolds) {
-    // An older writer's twelve rows, all in the designed form: a later key
+    // An older writer's twelve rows, all in the short form: a later key
     // that coincides with an earlier one replaces its value.
     TIniFile older;
     for (int r = 1; r <= 12; ++r) {
         TIniFile row;
-        row.Parse("[Objects]\n" + DesignedRow(r, "h" + std::to_string(r)));
+        row.Parse("[Objects]\n" + ShortFormRow(r, "h" + std::to_string(r)));
         for (const std::string& key : row.KeyNames("Objects"))
             older.WriteString("Objects", key, *row.Read("Objects", key));
     }
@@ -466,14 +466,16 @@ TEST_F(ConfigFile, DamagedNumberLoadsOnlyTheRowsTheFileHolds) {
     } cases[] = {
         {"one far key", "Number=10000\nObject10000_1=far\n", {"far"}},
         {"huge Number, two rows",
-         "Number=2147483647\n" + DesignedRow(1, "a") + DesignedRow(2, "b"),
+         "Number=2147483647\n" + ShortFormRow(1, "a") + ShortFormRow(2, "b"),
          {"a", "b"}},
         {"a row missing in between", "Number=3\nObject11=a\nObject31=c\n", {"a", "c"}},
-        {"designed form beyond row ten", "Number=2147483647\n" + twelve,
+        {"short form beyond row ten",
+         "Number=2147483647\n" + twelve,
          {"h1", "h2", "h3", "h4", "h5", "h6", "h7", "h8", "h9", "h10", "h11", "h12"}},
-        {"keys no row reads", "Number=50\nObject011=x\nObject3_1=y\nObject1_38=z\nObject05=w\n",
+        {"keys no row reads",
+         "Number=50\nObject011=x\nObject3_1=y\nObject1_38=z\nObject05=w\n",
          {}},
-        {"negative Number", "Number=-5\n" + DesignedRow(1, "a"), {}},
+        {"negative Number", "Number=-5\n" + ShortFormRow(1, "a"), {}},
     };
     for (const auto& c : cases) {
         Log.clear();
@@ -502,8 +504,9 @@ TEST_F(ConfigFile, DamagedNumberLoadsOnlyTheRowsTheFileHolds) {
 // the mark, instead of adding a second [Main] with no resources.
 TEST_F(ConfigFile, ByteOrderMarkBeforeMainRoundTrips) {
     const std::string bom = "\xEF\xBB\xBF";
-    Put(bom + "[Main]\r\nSign=Network speed\r\n[Objects]\r\nNumber=1\r\nObject11=host\r\n"
-              "[Position]\r\nLeft=77\r\n");
+    Put(bom +
+        "[Main]\r\nSign=Network speed\r\n[Objects]\r\nNumber=1\r\nObject11=host\r\n"
+        "[Position]\r\nLeft=77\r\n");
     ASSERT_TRUE(Load(false));
     EXPECT_FALSE(Settings.FirstStart);
     EXPECT_EQ(Log, (std::vector<std::string>{"row 1", "rows 2"}));  // no read error

@@ -134,7 +134,8 @@ struct TFixtureFiles {
         std::memcpy(&offset, &x[i + 8], 4);
         if (offset < 0 || (offset - kTrendHeaderSize) % kTrendRecordSize != 0 ||
             offset + kTrendRecordSize > d.size()) {
-            return ::testing::AssertionFailure() << "entry " << i / 12 << " names offset " << offset;
+            return ::testing::AssertionFailure()
+                   << "entry " << i / 12 << " names offset " << offset;
         }
         const std::span<const std::uint8_t, kTrendRecordSize> rec(&d[offset], kTrendRecordSize);
         if (!TrendRecordIntact(rec) || DecodeTrendRecord(rec).Time != stamp) {
@@ -523,7 +524,7 @@ TEST_F(TrendFileTest, DamagedRecordsDoNotMakeTheIndexRebuildAgain) {
     files.Add("a", At(4, 0), 1);
     files.Add("b", At(4, 0), 2);
     files.Add("c", At(4, 15), 3);
-    files.Data[12 + 288 + 256] ^= 1;  // b
+    files.Data[12 + 288 + 256] ^= 1;      // b
     files.Data[12 + 2 * 288 + 256] ^= 1;  // c, the last record
     WriteAll(Data, files.Data);
     {
