@@ -233,7 +233,7 @@ TTrendFile::TTrendFile(std::string dataPath, std::string indexPath, const IClock
         return;
     }
     CutTornTail();
-    if (!LoadIndex() || !RunStartsMatchTheirRecords()) {
+    if (!LoadIndex() || !RunsMatchTheirRecords()) {
         RebuildIndex();
     }
 }
@@ -346,15 +346,20 @@ void TTrendFile::Open() {
 // of those before it; a read-only pair is read as it is.
 void TTrendFile::CutTornTail() {
     off_t size = 0;
-    if (!FileSize(Data_.Get(), size) || !FileSize(Index_.Get(), IndexEnd_)) {
+    off_t indexSize = 0;
+    if (!FileSize(Data_.Get(), size) || !FileSize(Index_.Get(), indexSize)) {
+        Writable_ = false;  // without the ends, a write could land on records
         return;
     }
     DataEnd_ = size;
-    IndexEnd_ -= IndexEnd_ % kEntry;
+    IndexEnd_ = indexSize - indexSize % kEntry;
     if (!Writable_) {
         return;
     }
-    [[maybe_unused]] int rc = ::ftruncate(Index_.Get(), IndexEnd_);
+    [[maybe_unused]] int rc = 0;
+    if (IndexEnd_ < indexSize) {
+        rc = ::ftruncate(Index_.Get(), IndexEnd_);
+    }
     if (size <= kHeader || Phase(size) == 0) {
         return;
     }
@@ -472,16 +477,24 @@ bool TTrendFile::LoadIndex() {
     return matches;
 }
 
-// The lookup starts each minute at the first record of its runs: those
-// records must carry the minute their entry gives (an index of another
-// data file, or a damaged stamp, would hide the records of that minute).
-bool TTrendFile::RunStartsMatchTheirRecords() const {
-    for (const TStampSlot& slot : Slots_) {
+// The lookup scans each minute's runs from their first record while the
+// stamp stays: the first and the last record of every run must carry the
+// minute their entries give. An index of another data file, or a damaged
+// stamp, would otherwise hide the records of a minute.
+bool TTrendFile::RunsMatchTheirRecords() const {
+    const auto carries = [this](off_t offset, std::int64_t minute) {
         std::uint8_t stamp[8];
-        std::int64_t minute = 0;
-        if (PreadFull(Data_.Get(), stamp, sizeof stamp, slot.Offset + kTimeOffset) !=
-                sizeof stamp ||
-            !StampMinute(GetDouble(stamp), minute) || minute != slot.Minute) {
+        std::int64_t found = 0;
+        return PreadFull(Data_.Get(), stamp, sizeof stamp, offset + kTimeOffset) == sizeof stamp &&
+               StampMinute(GetDouble(stamp), found) && found == minute;
+    };
+    for (const TStampSlot& slot : Slots_) {
+        // The run's records follow each other from its first; its end is
+        // cut at 2 GiB, so the last record is found by whole records.
+        const off_t last =
+            slot.Offset + (off_t{slot.RunEnd} - 1 - slot.Offset) / kRecord * kRecord;
+        if (!carries(slot.Offset, slot.Minute) ||
+            (last > slot.Offset && !carries(last, slot.Minute))) {
             return false;
         }
     }

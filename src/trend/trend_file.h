@@ -158,7 +158,7 @@ class TTrendFile final : public ITrendWriter {
     bool LoadIndex();
     void AddSlot(std::int64_t minute, std::int32_t offset, bool& sorted);
     void SortSlots(bool sorted);
-    bool RunStartsMatchTheirRecords() const;
+    bool RunsMatchTheirRecords() const;
     void RebuildIndex();
     bool ReplaceIndexFile(const std::vector<std::uint8_t>& entries);
     bool Fails(TWriteStep step) const { return Fault_ && Fault_(step); }

@@ -481,6 +481,8 @@ TEST_F(TrendFileTest, IndexThatDoesNotMatchTheDataIsRebuilt) {
          true},
         {"entry with another stamp",
          join({entry(At(3, 0), first), entry(At(4, 0), second), entry(At(4, 15), third)}), true},
+        {"entry with its neighbour's stamp",
+         join({entry(At(4, 0), first), entry(At(4, 0), second), entry(At(4, 0), third)}), true},
         {"index of other data",
          join({entry(At(9, 0), first), entry(At(9, 0), second), entry(At(9, 15), third)}), true},
         {"entries out of order",
@@ -655,28 +657,35 @@ TEST_F(TrendFileTest, HistoryBeyond65000EntriesStaysFindable) {
 TEST_F(TrendFileTest, HistoryStopsAtTheReachOfA32BitOffsetAndSaysSoOnce) {
     constexpr off_t lastFitting = 12 + off_t{7456540} * 288;
     static_assert(lastFitting <= 0x7FFFFFFF && lastFitting + 288 > 0x7FFFFFFF);
-    // Sparse files: room for one more record, and none.
-    for (const off_t size : {lastFitting, lastFitting + 288}) {
+    // Sparse files: room for two more records, and for none.
+    for (const off_t size : {lastFitting - 288, lastFitting + 288}) {
         std::filesystem::remove(Data);
         WriteAll(Index, {});
         WriteAll(Data, {});
         std::filesystem::resize_file(Data, static_cast<std::uintmax_t>(size));
-        TTrendFile file(Data, Index, Clock);
-        int told = 0;
-        file.SetFullHandler([&told] { ++told; });
-        Write(file, "a", Local(2, 0, 0), 1);
-        Write(file, "a", Local(2, 15, 0), 2);
-        if (size == lastFitting) {
-            EXPECT_EQ(Find(file, "a", At(2, 0)), 1);
-            EXPECT_EQ(std::filesystem::file_size(Index), 12u);
-            EXPECT_EQ(told, 1);  // the second record no longer fits
-        } else {
-            EXPECT_EQ(std::filesystem::file_size(Data), static_cast<std::uintmax_t>(size));
-            EXPECT_EQ(std::filesystem::file_size(Index), 0u);
+        {
+            TTrendFile file(Data, Index, Clock);
+            int told = 0;
+            file.SetFullHandler([&told] { ++told; });
+            Write(file, "a", Local(2, 0, 0), 1);
+            Write(file, "b", Local(2, 0, 30), 2);
+            Write(file, "c", Local(2, 15, 0), 3);
             EXPECT_EQ(told, 1);
+            EXPECT_TRUE(file.IsFull());
+            EXPECT_TRUE(file.IsWritable());
         }
-        EXPECT_TRUE(file.IsFull());
-        EXPECT_TRUE(file.IsWritable());
+        const bool room = size < lastFitting;
+        EXPECT_EQ(std::filesystem::file_size(Data),
+                  static_cast<std::uintmax_t>(room ? lastFitting + 288 : size));
+        EXPECT_EQ(std::filesystem::file_size(Index), room ? 24u : 0u);
+        // The records up to the limit are taken as they are at the next start.
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt());
+        if (room) {
+            EXPECT_EQ(Find(file, "a", At(2, 0)), 1);
+            EXPECT_EQ(Find(file, "b", At(2, 0)), 2);
+        }
+        EXPECT_TRUE(std::isnan(Find(file, "c", At(2, 15))));
     }
 }
 
