@@ -482,20 +482,48 @@ bool TTrendFile::LoadIndex() {
 // minute their entries give. An index of another data file, or a damaged
 // stamp, would otherwise hide the records of a minute.
 bool TTrendFile::RunsMatchTheirRecords() const {
-    const auto carries = [this](off_t offset, std::int64_t minute) {
-        std::uint8_t stamp[8];
-        std::int64_t found = 0;
-        return PreadFull(Data_.Get(), stamp, sizeof stamp, offset + kTimeOffset) == sizeof stamp &&
-               StampMinute(GetDouble(stamp), found) && found == minute;
+    struct TCheck {
+        off_t Offset;
+        std::int64_t Minute;
     };
+    std::vector<TCheck> checks;
+    checks.reserve(Slots_.size() * 2);
     for (const TStampSlot& slot : Slots_) {
+        checks.push_back({slot.Offset, slot.Minute});
         // The run's records follow each other from its first; its end is
         // cut at 2 GiB, so the last record is found by whole records.
         const off_t last =
             slot.Offset + (off_t{slot.RunEnd} - 1 - slot.Offset) / kRecord * kRecord;
-        if (!carries(slot.Offset, slot.Minute) ||
-            (last > slot.Offset && !carries(last, slot.Minute))) {
+        if (last > slot.Offset) {
+            checks.push_back({last, slot.Minute});
+        }
+    }
+    std::sort(checks.begin(), checks.end(),
+              [](const TCheck& a, const TCheck& b) { return a.Offset < b.Offset; });
+    // One run's last record and the next run's first are neighbours: read
+    // neighbouring stamps with one call.
+    constexpr off_t kSpan = 64 * 1024;
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(kSpan) + 8);
+    for (std::size_t i = 0; i < checks.size();) {
+        const off_t from = checks[i].Offset + kTimeOffset;
+        std::size_t j = i + 1;
+        while (j < checks.size() && checks[j].Offset - checks[j - 1].Offset <= 2 * kRecord &&
+               checks[j].Offset + kTimeOffset - from <= kSpan) {
+            ++j;
+        }
+        const auto size = static_cast<std::size_t>(checks[j - 1].Offset + kTimeOffset - from + 8);
+        if (PreadFull(Data_.Get(), buf.data(), size, from) != size) {
             return false;
+        }
+        for (; i < j; ++i) {
+            std::int64_t minute = 0;
+            if (!StampMinute(
+                    GetDouble(
+                        &buf[static_cast<std::size_t>(checks[i].Offset + kTimeOffset - from)]),
+                    minute) ||
+                minute != checks[i].Minute) {
+                return false;
+            }
         }
     }
     return true;
