@@ -207,9 +207,8 @@ std::array<std::uint8_t, kTrendIndexEntrySize> EncodeTrendIndexEntry(double stam
 
 std::string TrendFullText(std::string_view dataPath, std::string_view indexPath) {
     std::string text =
-        "The trend history has reached its size limit of 2 GB: new quarter-hour results are no "
-        "longer recorded. Measuring goes on.\r\rTo start a new history, close Tarvik and move "
-        "these two files together into an archive folder:\r";
+        "The trend history has reached 2 GB and records no more results; measuring goes on.\r"
+        "To start a new history, close Tarvik and move these two files to an archive folder:\r";
     return text.append(dataPath).append("\r").append(indexPath);
 }
 
