@@ -5,15 +5,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "platform/date_time.h"
@@ -567,6 +570,46 @@ TEST_F(TrendFileTest, RecordsShiftedByAnOlderBuildStayFindable) {
         TTrendFile file(Data, Index, Clock);
         EXPECT_FALSE(file.IndexRebuilt());
         for (int i = 0; i < 4; ++i) EXPECT_EQ(Find(file, "a", At(3, 15 * i)), i + 1) << i;
+    }
+}
+
+// A writer killed with SIGKILL at any moment (between a record and its
+// entry, say) leaves a pair that the next opening takes, or repairs, into
+// whole records with an entry each, and that goes on growing correctly.
+TEST_F(TrendFileTest, WriterKilledAtAnyMomentLeavesAWholePair) {
+    std::mt19937 rng(2026);
+    int records = 0;
+    for (int round = 0; round < 8; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            test::TFakeClock clock(Local(0, 0, 0, kDay + round));
+            TTrendFile file(Data, Index, clock);
+            for (int i = 0;; ++i) {
+                clock.SetLocal(Local(i / 60 % 24, i % 60, 0, kDay + round));
+                TTrendRecord r;
+                r.Name = "h";
+                r.Read = i;
+                file.WriteRecord(r);
+            }
+        }
+        ::usleep(20000 + rng() % 30000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        {
+            TTrendFile file(Data, Index, Clock);
+            ASSERT_TRUE(file.IsWritable());
+            Write(file, "after", Local(23, 59, 0, kDay + round), 1);
+            EXPECT_EQ(Find(file, "after", At(23, 59, kDay + round)), 1) << round;
+        }
+        EXPECT_TRUE(PairIsWhole(Data, Index)) << round;
+        const auto now = static_cast<int>((std::filesystem::file_size(Data) - 12) / 288);
+        EXPECT_GT(now, records + 1) << round << ": the writer wrote records before it died";
+        records = now;
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt()) << round;
+        EXPECT_EQ(Find(file, "h", At(0, 0, kDay + round)), 0) << round;
     }
 }
 
