@@ -11,8 +11,10 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "platform/date_time.h"
@@ -575,7 +577,19 @@ void TTrendFile::RebuildIndex() {
 // takes the index's name so that no other instance can hold it, synced, and
 // renamed over the index. On failure the old index file stays.
 bool TTrendFile::ReplaceIndexFile(const std::vector<std::uint8_t>& entries) {
-    std::string tmp = IndexPath_ + ".tmp-XXXXXX";
+    // A symbolic link (the history kept on another disk) keeps pointing at
+    // the index: the file it names is replaced.
+    std::string target = IndexPath_;
+    struct stat link {};
+    if (::lstat(IndexPath_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(IndexPath_.c_str(), nullptr),
+                                                         &std::free);
+        if (!real) {
+            return false;
+        }
+        target = real.get();
+    }
+    std::string tmp = target + ".tmp-XXXXXX";
     TFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
     if (!fd.Valid()) {
         return false;
@@ -586,13 +600,13 @@ bool TTrendFile::ReplaceIndexFile(const std::vector<std::uint8_t>& entries) {
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
         !PwriteFull(fd.Get(), entries.data(), entries.size(), 0) || ::fsync(fd.Get()) != 0 ||
-        ::rename(tmp.c_str(), IndexPath_.c_str()) != 0) {
+        ::rename(tmp.c_str(), target.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;
     }
-    const auto slash = IndexPath_.rfind('/');
+    const auto slash = target.rfind('/');
     const std::string dir =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : IndexPath_.substr(0, slash));
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Valid()) {
         [[maybe_unused]] const int rc = ::fsync(dirFd.Get());

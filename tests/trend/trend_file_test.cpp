@@ -522,6 +522,32 @@ TEST_F(TrendFileTest, IndexThatDoesNotMatchTheDataIsRebuilt) {
     }
 }
 
+// The history kept on another disk through symbolic links: a rebuilt index
+// replaces the file the link names, and the link stays.
+TEST_F(TrendFileTest, RebuiltIndexBehindASymbolicLinkKeepsTheLink) {
+    TFixtureFiles files;
+    files.Add("a", At(4, 0), 1);
+    const std::string elsewhere = Dir + "/disk";
+    std::filesystem::create_directory(elsewhere);
+    WriteAll(Data, files.Data);
+    WriteAll(elsewhere + "/KOR_VEL.ND", {});
+    std::filesystem::create_symlink(elsewhere + "/KOR_VEL.ND", Index);
+    {
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_TRUE(file.IndexRebuilt());
+        Write(file, "b", Local(4, 15, 0), 2);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(Index));
+    EXPECT_TRUE(PairIsWhole(Data, Index));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere),
+                            std::filesystem::directory_iterator()),
+              1);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_FALSE(file.IndexRebuilt());
+    EXPECT_EQ(Find(file, "a", At(4, 0)), 1);
+    EXPECT_EQ(Find(file, "b", At(4, 15)), 2);
+}
+
 // Records whose checksum fails are left out of a rebuilt index; they do not
 // make the index look damaged at every opening.
 TEST_F(TrendFileTest, DamagedRecordsDoNotMakeTheIndexRebuildAgain) {
