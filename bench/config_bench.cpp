@@ -54,7 +54,7 @@ void BM_LoadConfig(benchmark::State& state) {
     }
     state.counters["cells"] = resources * TResourceTable::ColCount;
 }
-BENCHMARK(BM_LoadConfig)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadConfig)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // Rewrites an existing file: load once, set every key, one atomic save
 // (including fsync of the file and the directory).

@@ -96,6 +96,25 @@ void BM_OpenYear(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenYear)->Unit(benchmark::kMillisecond);
 
+// Opening the year with its index lost: the index is rebuilt from the data
+// and written back. The rebuilt index is the one the year had.
+void BM_OpenYearRebuildingTheIndex(benchmark::State& state) {
+    const TYearFiles& files = Year();
+    const TNoClock clock;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::resize_file(files.Index, 0);
+        state.ResumeTiming();
+        TTrendFile file(files.Data, files.Index, clock);
+        if (!file.IndexRebuilt()) {
+            state.SkipWithError("the index was not rebuilt");
+        }
+        benchmark::DoNotOptimize(file.IndexedStamps());
+    }
+    state.counters["records"] = static_cast<double>(files.Records);
+}
+BENCHMARK(BM_OpenYearRebuildingTheIndex)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 void BM_DayOf100Resources_StampIndex(benchmark::State& state) {
     const TYearFiles& files = Year();
     const TNoClock clock;

@@ -1,6 +1,8 @@
-// Feeds arbitrary trend data and index files to the trend file: loading,
-// lookups by every stamp and name the input names, a day read, and a write
-// followed by a reload must neither crash nor read outside their buffers.
+// Feeds arbitrary trend data and index files to the trend file: loading
+// (with its tail cut and index rebuild), lookups by every stamp and name the
+// input names, a day read, and a good and a failing write followed by a
+// reload must neither crash nor read outside their buffers, and a repaired
+// pair must not need repairing again.
 // Input: a little-endian 16-bit index length, the index bytes, then the data bytes.
 #include <fcntl.h>
 #include <unistd.h>
@@ -120,6 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         const tarvik::TTrendFile file(dataPath, indexPath, clock);
         Exercise(file, index, indexSize, data, dataSize);
     }
+    // Whatever the first opening cut or rebuilt is taken as it is next time:
+    // a damaged pair is repaired once, not at every start.
+    {
+        const tarvik::TTrendFile file(dataPath, indexPath, clock);
+        if (file.IndexRebuilt()) {
+            std::abort();
+        }
+    }
     // Writing onto damaged files, then loading what the write left behind.
     if (dataSize % 2 == 1) {
         {
@@ -127,6 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
             tarvik::TTrendRecord r;
             r.Name = "x";
             r.Read = 1;
+            file.WriteRecord(r);
+            // A write that fails at one of its steps leaves the pair whole.
+            file.SetFaultHook([step = dataSize % 3](tarvik::TTrendFile::TWriteStep s) {
+                return static_cast<std::size_t>(s) == step;
+            });
             file.WriteRecord(r);
         }
         const tarvik::TTrendFile file(dataPath, indexPath, clock);

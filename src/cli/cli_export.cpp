@@ -45,7 +45,8 @@ bool BuildExport(const TProgramPaths& paths, const TExportRequest& request, std:
     }
     // Read without the lock: a running window keeps the files locked, and its
     // records reach the data file before the index names them.
-    const TTrendFile trend(paths.TrendDataFile(), paths.TrendIndexFile(), SystemClock());
+    const TTrendFile trend(paths.TrendDataFile(), paths.TrendIndexFile(), SystemClock(),
+                           TTrendFile::TAccess::ReadShared);
     const double date = DayNumber(request.Day);
     std::vector<std::string> names;
     std::vector<TExportResource> resources;

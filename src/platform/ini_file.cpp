@@ -172,6 +172,11 @@ void TIniFile::Parse(std::string_view text) {
     SectionIndex_.clear();
     Sections_.emplace_back();  // the lines before the first section header
     NewEol_ = TEol::Lf;
+    // Editors that save UTF-8 with a byte-order mark put it before "[Main]";
+    // read as part of the line it would hide that section header.
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    Bom_ = text.substr(0, bom.size()) == bom;
+    if (Bom_) text.remove_prefix(bom.size());
     bool eolSeen = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -313,7 +318,8 @@ std::string TIniFile::Text() const {
             lastLine = &l;
         }
     std::string out;
-    out.reserve(size);
+    out.reserve(size + 3);
+    if (Bom_) out = "\xEF\xBB\xBF";
     for (const TSection& s : Sections_)
         for (const TLine& l : s.Lines) {
             out += l.Text;

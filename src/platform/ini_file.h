@@ -34,7 +34,9 @@ class TIniFile {
     // Reads and parses the file; remembers the path for Save. A missing file
     // gives an empty document; an unreadable one keeps what could be read.
     TLoadStatus Load(const std::string& path);
-    // Replaces the document by the parsed text (no file involved).
+    // Replaces the document by the parsed text (no file involved). A UTF-8
+    // byte-order mark at the start is not part of the first line; Text()
+    // writes it back.
     void Parse(std::string_view text);
 
     // The value of the first matching key in the first matching section
@@ -100,6 +102,7 @@ class TIniFile {
     std::vector<TSection> Sections_;
     TIndex SectionIndex_;  // first occurrence of each section -> index
     TEol NewEol_ = TEol::Lf;
+    bool Bom_ = false;  // the text began with a UTF-8 byte-order mark
     std::string Path_;
     std::string LastError_;
     TFaultHook Fault_;

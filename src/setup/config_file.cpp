@@ -90,56 +90,93 @@ void WriteFont(TIniFile& ini, std::string_view prefixIn, const TFontSetting& fon
     WriteInt(ini, "Fonts", prefix + "Charset", font.Charset);
 }
 
-// Which rows the [Objects] section stores, from one pass over its key names:
-// the highest row any key can belong to, and the rows from 11 on that have
-// keys of the unambiguous form.
-struct TStoredRows {
-    int Highest = 0;
-    std::vector<bool> Unambiguous;  // by row
+// The rows the [Objects] section holds, found in one pass over its key
+// names: a row is held when the file has a key that the row's read takes.
+// Rows from 11 on are read in the unambiguous form when they have a key of
+// it, otherwise from the short form of older writers.
+struct TStoredRow {
+    int Row = 0;
+    bool Unambiguous = false;
 };
 
-TStoredRows ScanStoredRows(const TIniFile& ini, int rows) {
-    TStoredRows stored;
-    stored.Unambiguous.assign(static_cast<std::size_t>(rows) + 1, false);
-    const auto number = [](std::string_view digits) {
-        // Longer than six digits is beyond any row that is read.
-        if (digits.empty() || digits.size() > 6) return digits.empty() ? -1 : MaxConfigRows + 1;
-        int v = 0;
-        for (char c : digits) v = v * 10 + (c - '0');
-        return v;
-    };
+// A row or column number as the key forms write it: decimal without a
+// leading zero; nullopt otherwise or when above `max`.
+std::optional<int> KeyNumber(std::string_view digits, int max) {
+    if (digits.empty() || digits.size() > 9 || (digits.size() > 1 && digits.front() == '0'))
+        return std::nullopt;
+    int v = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    if (v > max) return std::nullopt;
+    return v;
+}
+
+// The held rows from 1 to maxRow, in ascending order.
+std::vector<TStoredRow> ScanStoredRows(const TIniFile& ini, int maxRow) {
+    constexpr int lastCol = TResourceTable::ColCount - 1;
+    std::vector<TStoredRow> rows;
     for (const std::string& name : ini.KeyNames("Objects")) {
         if (name.size() < 7) continue;
         std::string lower = name.substr(0, 6);
         for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         if (lower != "object") continue;
         const std::string_view rest = std::string_view(name).substr(6);
-        const auto digitsEnd = rest.find_first_not_of("0123456789");
-        const std::string_view lead = rest.substr(0, digitsEnd);
-        int row = -1;
-        if (digitsEnd == std::string_view::npos) {
-            // Designed form: the last digit at least belongs to the column.
-            row = number(lead.substr(0, lead.size() - 1));
-        } else if (rest[digitsEnd] == '_' && rest.size() > digitsEnd + 1 &&
-                   rest.find_first_not_of("0123456789", digitsEnd + 1) == std::string_view::npos) {
-            row = number(lead);
-            if (row > 10 && row <= rows) stored.Unambiguous[static_cast<std::size_t>(row)] = true;
+        const auto sep = rest.find('_');
+        if (sep != std::string_view::npos) {
+            // "Object" + row + "_" + column: read for rows from 11 on only.
+            const auto row = KeyNumber(rest.substr(0, sep), maxRow);
+            if (row && *row > 10 && KeyNumber(rest.substr(sep + 1), lastCol))
+                rows.push_back({*row, true});
+            continue;
         }
-        stored.Highest = std::max(stored.Highest, std::min(row, MaxConfigRows));
+        // "Object" + row + column, the column one or two digits. "Object237"
+        // is row 2 column 37 or row 23 column 7; the lowest row it can
+        // belong to wins, so that a key of rows 1 to 10 never makes a later
+        // row. A real row from 11 on still shows through its columns 10 to
+        // 37 ("Object1137" can only be row 11 or 113).
+        std::optional<int> lowest;
+        for (std::size_t colDigits = 1; colDigits <= 2 && colDigits < rest.size(); ++colDigits) {
+            const auto row = KeyNumber(rest.substr(0, rest.size() - colDigits), maxRow);
+            if (row && *row >= 1 && KeyNumber(rest.substr(rest.size() - colDigits), lastCol))
+                lowest = std::min(lowest.value_or(*row), *row);
+        }
+        if (lowest) rows.push_back({*lowest, false});
     }
-    return stored;
+    std::sort(rows.begin(), rows.end(), [](const TStoredRow& a, const TStoredRow& b) {
+        return a.Row != b.Row ? a.Row < b.Row : a.Unambiguous > b.Unambiguous;
+    });
+    // One entry per row; the unambiguous one sorts first and is kept.
+    rows.erase(std::unique(rows.begin(), rows.end(),
+                           [](const TStoredRow& a, const TStoredRow& b) { return a.Row == b.Row; }),
+               rows.end());
+    if (rows.size() > static_cast<std::size_t>(MaxConfigRows))
+        rows.resize(static_cast<std::size_t>(MaxConfigRows));
+    return rows;
 }
 
-// Reads row r of the resource list. From row 11 on a row is stored either
-// in the unambiguous form or, by older writers, in the designed form; a row
-// that has any key of the unambiguous form is read in that form only.
-TResourceTable::TRow ReadResourceRow(const TIniFile& ini, const TStoredRows& stored, int r) {
+// Reads the stored row into a row of the resource list.
+TResourceTable::TRow ReadResourceRow(const TIniFile& ini, const TStoredRow& stored) {
     TResourceTable::TRow row;
-    const bool unambiguous = r > 10 && stored.Unambiguous[static_cast<std::size_t>(r)];
+    const int r = stored.Row;
     for (int c = 0; c < TResourceTable::ColCount; ++c)
-        row[static_cast<std::size_t>(c)] =
-            ini.ReadString("Objects", unambiguous ? ObjectKey(r, c) : LegacyObjectKey(r, c), "");
+        row[static_cast<std::size_t>(c)] = ini.ReadString(
+            "Objects", stored.Unambiguous ? ObjectKey(r, c) : LegacyObjectKey(r, c), "");
     return row;
+}
+
+// The highest r with a "Dialog" + r or "Button" + r key in [Dial_Up].
+int HighestStoredDialog(const TIniFile& ini) {
+    int highest = 0;
+    for (const std::string& name : ini.KeyNames("Dial_Up")) {
+        std::string lower = name.substr(0, 6);
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        if (lower != "dialog" && lower != "button") continue;
+        if (const auto r = KeyNumber(std::string_view(name).substr(lower.size()), MaxConfigRows))
+            highest = std::max(highest, *r);
+    }
+    return highest;
 }
 
 void TakeFirstStartPath(const std::string& path, bool firstRunOnMachine, TWindowSettings& settings,
@@ -262,16 +299,17 @@ bool ReadParametersFile(const std::string& path, bool firstRunOnMachine, TResour
         return false;
     }
 
-    // A damaged Number must not create rows (and threads) by the million: the
-    // program stores every cell of every row it counts, so rows past the last
-    // stored one are not loaded.
-    int n = std::clamp(ReadInt(ini, "Objects", "Number", 0), 0, MaxConfigRows);
-    const TStoredRows stored = ScanStoredRows(ini, n);
-    n = std::min(n, stored.Highest);
+    // A damaged Number must not create rows (and threads) the file does not
+    // hold: the rows loaded are the held rows up to Number, in order. The
+    // program writes every cell of rows 1 to Number, so a file it wrote
+    // loads row for row; a row a damaged file lacks is left out, not made.
+    const int number = ReadInt(ini, "Objects", "Number", 0);
+    const std::vector<TStoredRow> stored = ScanStoredRows(ini, std::max(number, 0));
+    const int n = static_cast<int>(stored.size());
     table.SetRowCount(1);  // every resource row starts empty
     table.SetRowCount(n + 1);
     for (int r = 1; r <= n; ++r) {
-        table.SetRow(r, ReadResourceRow(ini, stored, r));
+        table.SetRow(r, ReadResourceRow(ini, stored[static_cast<std::size_t>(r - 1)]));
         table.ClearEventState(r);
         if (hooks.RowLoaded) hooks.RowLoaded(r);
     }
@@ -300,9 +338,12 @@ bool ReadParametersFile(const std::string& path, bool firstRunOnMachine, TResour
     s.DialUpEnabled = ReadBool(ini, "Dial_Up", "Enabled", s.DialUpEnabled);
     s.DialUpInterval = ReadInt(ini, "Dial_Up", "Interval", s.DialUpInterval);
     auto& dialogs = s.ConnectWindowsTable;
-    const int rows = ReadInt(ini, "Dial_Up", "Number", static_cast<int>(dialogs.size()));
+    const int current = static_cast<int>(dialogs.size());
+    // A damaged Number gets no rows beyond those the file or the window has.
+    const int rows = std::min(ReadInt(ini, "Dial_Up", "Number", current),
+                              std::max(HighestStoredDialog(ini), current - 1) + 1);
     // The header row always stays; rows cut off here come back empty below.
-    dialogs.resize(static_cast<std::size_t>(std::clamp(rows, 1, MaxConfigRows)));
+    dialogs.resize(static_cast<std::size_t>(std::max(rows, 1)));
     for (std::size_t r = 1; r < dialogs.size(); ++r) {
         const std::string num = std::to_string(r);
         dialogs[r][0] = ini.ReadString("Dial_Up", "Dialog" + num, dialogs[r][0]);

@@ -79,8 +79,9 @@ struct TConfigLoadHooks {
 };
 
 inline constexpr std::string_view ConfigSignature = "Network speed";
-// At most this many resource or dialog rows are loaded. Resource rows are
-// further limited to the rows the file stores keys for, whatever its Number.
+// At most this many resource or dialog rows are loaded. Whatever its Number
+// says, a resource row is loaded only when the file holds keys of it, and no
+// dialog row beyond the last one the file (or the window) has.
 inline constexpr int MaxConfigRows = 10000;
 
 // Loads the file at path (parsed once) into table and settings. A missing

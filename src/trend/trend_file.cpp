@@ -11,8 +11,10 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "platform/date_time.h"
@@ -205,6 +207,13 @@ std::array<std::uint8_t, kTrendIndexEntrySize> EncodeTrendIndexEntry(double stam
     return out;
 }
 
+std::string TrendFullText(std::string_view dataPath, std::string_view indexPath) {
+    std::string text =
+        "The trend history has reached 2 GB and records no more results; measuring goes on.\r"
+        "To start a new history, close Tarvik and move these two files to an archive folder:\r";
+    return text.append(dataPath).append("\r").append(indexPath);
+}
+
 TTrendFile::TFd::~TFd() {
     if (Fd_ >= 0) {
         ::close(Fd_);
@@ -218,11 +227,16 @@ TTrendFile::TFd& TTrendFile::TFd::operator=(TFd&& other) noexcept {
     return *this;
 }
 
-TTrendFile::TTrendFile(std::string dataPath, std::string indexPath, const IClock& clock)
-    : DataPath_(std::move(dataPath)), IndexPath_(std::move(indexPath)), Clock_(clock) {
+TTrendFile::TTrendFile(std::string dataPath, std::string indexPath, const IClock& clock,
+                       TAccess access)
+    : DataPath_(std::move(dataPath)), IndexPath_(std::move(indexPath)), Clock_(clock), Access_(access) {
     Open();
-    if (IsOpen()) {
-        LoadIndex();
+    if (!IsOpen()) {
+        return;
+    }
+    CutTornTail();
+    if (!LoadIndex() || !RunsMatchTheirRecords()) {
+        RebuildIndex();
     }
 }
 
@@ -265,9 +279,64 @@ int OpenLocked(const std::string& path, std::size_t headerSize, bool& writable) 
     }
     return fd;
 }
+
+constexpr off_t kHeader = static_cast<off_t>(kTrendHeaderSize);
+constexpr off_t kRecord = static_cast<off_t>(kTrendRecordSize);
+constexpr off_t kEntry = static_cast<off_t>(kTrendIndexEntrySize);
+
+// A record the index names: its checksum is right and its stamp is a
+// minute after 1899-12-30 (a block of zeros has a right checksum too).
+bool Indexable(const std::uint8_t* rec, std::int64_t& minute) {
+    const double stamp = GetDouble(rec + kTimeOffset);
+    return stamp > 0 && StampMinute(stamp, minute) &&
+           TrendRecordIntact(
+               std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
+}
+
+// Where a record at `offset` lies against the grid 12 + k * 288.
+off_t Phase(off_t offset) { return (offset - kHeader) % kRecord; }
+
+// Reads the data file front to back through a large buffer.
+class TDataReader {
+  public:
+    TDataReader(int fd, off_t size) : Fd_(fd), Size_(size), Buf_(1 << 20) {}
+    // The record at pos, or nullptr when it cannot be read whole.
+    const std::uint8_t* At(off_t pos) {
+        if (pos < Start_ || pos + kRecord > Start_ + Len_) {
+            if (pos + kRecord > Size_) {
+                return nullptr;
+            }
+            Start_ = pos;
+            Len_ = static_cast<off_t>(PreadFull(
+                Fd_, Buf_.data(),
+                std::min<std::size_t>(Buf_.size(), static_cast<std::size_t>(Size_ - pos)), pos));
+            if (Len_ < kRecord) {
+                return nullptr;
+            }
+        }
+        return Buf_.data() + (pos - Start_);
+    }
+
+  private:
+    int Fd_;
+    off_t Size_;
+    std::vector<std::uint8_t> Buf_;
+    off_t Start_ = 0;
+    off_t Len_ = 0;
+};
 }  // namespace
 
 void TTrendFile::Open() {
+    if (Access_ == TAccess::ReadShared) {
+        TFd data(::open(DataPath_.c_str(), O_RDONLY | O_CLOEXEC));
+        TFd index(::open(IndexPath_.c_str(), O_RDONLY | O_CLOEXEC));
+        if (data.Valid() && index.Valid()) {
+            Data_ = std::move(data);
+            Index_ = std::move(index);
+        }
+        Writable_ = false;
+        return;
+    }
     bool dataWritable = false;
     bool indexWritable = false;
     TFd data(OpenLocked(DataPath_, kTrendHeaderSize, dataWritable));
@@ -283,43 +352,67 @@ void TTrendFile::Open() {
     Writable_ = dataWritable && indexWritable;
 }
 
-void TTrendFile::LoadIndex() {
-    off_t dataSize = 0;
-    if (!FileSize(Data_.Get(), dataSize)) {
+// A crash in the middle of a write (kill -9, power loss) leaves part of a
+// record, or of an entry, at the end of its file. Records are cut back to
+// the end of the last whole record, so that the next one lands on the grid
+// of those before it; a read-only pair is read as it is.
+void TTrendFile::CutTornTail() {
+    off_t size = 0;
+    off_t indexSize = 0;
+    if (!FileSize(Data_.Get(), size) || !FileSize(Index_.Get(), indexSize)) {
+        Writable_ = false;  // without the ends, a write could land on records
         return;
     }
-    const auto lastRecord = static_cast<std::int64_t>(dataSize) - std::int64_t{kTrendRecordSize};
-    std::vector<std::uint8_t> buf(kLoadChunk * kTrendIndexEntrySize);
-    bool sorted = true;
-    off_t pos = 0;
-    for (;;) {
-        const std::size_t n = PreadFull(Index_.Get(), buf.data(), buf.size(), pos);
-        // A trailing partial entry (a torn write) is not an entry.
-        for (std::size_t i = 0; i + kTrendIndexEntrySize <= n; i += kTrendIndexEntrySize) {
-            std::int64_t minute = 0;
-            const auto offset = static_cast<std::int32_t>(GetU32(&buf[i + 8]));
-            // Entries that cannot lead to a record are left out, so that a
-            // later entry of the same minute can serve instead.
-            if (!StampMinute(GetDouble(&buf[i]), minute) || offset < 0 || offset > lastRecord) {
-                continue;
-            }
-            if (!Slots_.empty()) {
-                TStampSlot& last = Slots_.back();
-                // Records of one minute follow each other: an entry that
-                // continues the run only extends it.
-                if (minute == last.Minute && offset >= last.Offset && offset <= last.RunEnd) {
-                    last.RunEnd = std::max(last.RunEnd, RunEndAfter(offset));
-                    continue;
-                }
-                sorted = sorted && minute >= last.Minute;
-            }
-            Slots_.push_back({minute, offset, RunEndAfter(offset)});
-        }
-        if (n < buf.size()) {
-            break;
-        }
-        pos += static_cast<off_t>(n);
+    DataEnd_ = size;
+    IndexEnd_ = indexSize - indexSize % kEntry;
+    if (!Writable_) {
+        return;
     }
+    [[maybe_unused]] int rc = 0;
+    if (IndexEnd_ < indexSize) {
+        rc = ::ftruncate(Index_.Get(), IndexEnd_);
+    }
+    if (size <= kHeader || Phase(size) == 0) {
+        return;
+    }
+    // The last whole record ends within the last 288 bytes. It normally
+    // ends on the grid; a file from a build that appended after a torn
+    // record keeps the shifted grid its last records are on.
+    off_t cut = size - Phase(size);
+    const off_t from = std::max(kHeader, size - 2 * kRecord + 1);
+    std::vector<std::uint8_t> tail(static_cast<std::size_t>(size - from));
+    if (PreadFull(Data_.Get(), tail.data(), tail.size(), from) == tail.size()) {
+        for (off_t end = size; end - kRecord >= from && end > size - kRecord; --end) {
+            std::int64_t minute = 0;
+            if (Indexable(tail.data() + (end - kRecord - from), minute)) {
+                cut = end;
+                break;
+            }
+        }
+    }
+    if (cut < size) {
+        rc = ::ftruncate(Data_.Get(), cut);
+        rc = ::fdatasync(Data_.Get());
+    }
+    // Even if the cut was refused, the next record overwrites the torn bytes.
+    DataEnd_ = cut;
+}
+
+void TTrendFile::AddSlot(std::int64_t minute, std::int32_t offset, bool& sorted) {
+    if (!Slots_.empty()) {
+        TStampSlot& last = Slots_.back();
+        // Records of one minute follow each other: an entry that continues
+        // the run only extends it.
+        if (minute == last.Minute && offset >= last.Offset && offset <= last.RunEnd) {
+            last.RunEnd = std::max(last.RunEnd, RunEndAfter(offset));
+            return;
+        }
+        sorted = sorted && minute >= last.Minute;
+    }
+    Slots_.push_back({minute, offset, RunEndAfter(offset)});
+}
+
+void TTrendFile::SortSlots(bool sorted) {
     if (!sorted) {
         // The clock went back at some point (daylight saving, a correction):
         // order by minute, the runs of one minute in file order.
@@ -328,6 +421,209 @@ void TTrendFile::LoadIndex() {
             [](const TStampSlot& a, const TStampSlot& b) { return a.Minute < b.Minute; });
     }
     Slots_.shrink_to_fit();
+}
+
+// Loads the index and tells whether it matches the data: one entry per
+// record in writing order, each inside the file and on the grid of the
+// records before it, and the last record named. Checking that costs no
+// read of the data except where the grid shifts (after a torn record
+// written by an older build) and for the last record.
+bool TTrendFile::LoadIndex() {
+    Slots_.clear();
+    const off_t lastRecord = DataEnd_ - kRecord;
+    std::vector<std::uint8_t> buf(kLoadChunk * kTrendIndexEntrySize);
+    bool matches = true;
+    bool sorted = true;
+    off_t previous = -1;
+    off_t phase = 0;
+    off_t pos = 0;
+    for (;;) {
+        const std::size_t n = PreadFull(Index_.Get(), buf.data(), buf.size(), pos);
+        // A trailing partial entry (a torn write) is not an entry.
+        for (std::size_t i = 0; i + kTrendIndexEntrySize <= n; i += kTrendIndexEntrySize) {
+            std::int64_t minute = 0;
+            const double stamp = GetDouble(&buf[i]);
+            const auto offset = static_cast<std::int32_t>(GetU32(&buf[i + 8]));
+            // Entries that cannot lead to a record are left out.
+            if (!(stamp > 0) || !StampMinute(stamp, minute) || offset < kHeader ||
+                offset > lastRecord) {
+                matches = false;
+                continue;
+            }
+            if (offset <= previous) {
+                matches = false;
+            } else if (Phase(offset) != phase) {
+                // Off the grid of the records before it: right only where a
+                // torn record shifted the records after it.
+                std::array<std::uint8_t, kTrendRecordSize> rec{};
+                std::int64_t recMinute = 0;
+                if (PreadFull(Data_.Get(), rec.data(), rec.size(), offset) != rec.size() ||
+                    !Indexable(rec.data(), recMinute) || recMinute != minute) {
+                    matches = false;
+                    continue;
+                }
+                phase = Phase(offset);
+            }
+            previous = std::max<off_t>(previous, offset);
+            AddSlot(minute, offset, sorted);
+        }
+        if (n < buf.size()) {
+            break;
+        }
+        pos += static_cast<off_t>(n);
+    }
+    SortSlots(sorted);
+    // A crash between a record and its entry leaves the record after the
+    // last named one unnamed; a lost index leaves them all unnamed.
+    const off_t unnamed[] = {previous < 0 ? kHeader : previous + kRecord, lastRecord};
+    for (const off_t at : unnamed) {
+        std::array<std::uint8_t, kTrendRecordSize> rec{};
+        std::int64_t minute = 0;
+        if (matches && at > previous && at <= lastRecord &&
+            at <= std::numeric_limits<std::int32_t>::max() &&
+            PreadFull(Data_.Get(), rec.data(), rec.size(), at) == rec.size() &&
+            Indexable(rec.data(), minute)) {
+            matches = false;
+        }
+    }
+    return matches;
+}
+
+// The lookup scans each minute's runs from their first record while the
+// stamp stays: the first and the last record of every run must carry the
+// minute their entries give. An index of another data file, or a damaged
+// stamp, would otherwise hide the records of a minute.
+bool TTrendFile::RunsMatchTheirRecords() const {
+    struct TCheck {
+        off_t Offset;
+        std::int64_t Minute;
+    };
+    std::vector<TCheck> checks;
+    checks.reserve(Slots_.size() * 2);
+    for (const TStampSlot& slot : Slots_) {
+        checks.push_back({slot.Offset, slot.Minute});
+        // The run's records follow each other from its first; its end is
+        // cut at 2 GiB, so the last record is found by whole records.
+        const off_t last =
+            slot.Offset + (off_t{slot.RunEnd} - 1 - slot.Offset) / kRecord * kRecord;
+        if (last > slot.Offset) {
+            checks.push_back({last, slot.Minute});
+        }
+    }
+    std::sort(checks.begin(), checks.end(),
+              [](const TCheck& a, const TCheck& b) { return a.Offset < b.Offset; });
+    // One run's last record and the next run's first are neighbours: read
+    // neighbouring stamps with one call.
+    constexpr off_t kSpan = 64 * 1024;
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(kSpan) + 8);
+    for (std::size_t i = 0; i < checks.size();) {
+        const off_t from = checks[i].Offset + kTimeOffset;
+        std::size_t j = i + 1;
+        while (j < checks.size() && checks[j].Offset - checks[j - 1].Offset <= 2 * kRecord &&
+               checks[j].Offset + kTimeOffset - from <= kSpan) {
+            ++j;
+        }
+        const auto size = static_cast<std::size_t>(checks[j - 1].Offset + kTimeOffset - from + 8);
+        if (PreadFull(Data_.Get(), buf.data(), size, from) != size) {
+            return false;
+        }
+        for (; i < j; ++i) {
+            std::int64_t minute = 0;
+            if (!StampMinute(
+                    GetDouble(
+                        &buf[static_cast<std::size_t>(checks[i].Offset + kTimeOffset - from)]),
+                    minute) ||
+                minute != checks[i].Minute) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Builds the index again from the data's checksummed records and, when the
+// pair is writable, replaces the index file with it atomically.
+void TTrendFile::RebuildIndex() {
+    Rebuilt_ = true;
+    Slots_.clear();
+    std::vector<std::uint8_t> entries;
+    TDataReader reader(Data_.Get(), DataEnd_);
+    bool sorted = true;
+    off_t pos = kHeader;
+    while (const std::uint8_t* rec = reader.At(pos)) {
+        std::int64_t minute = 0;
+        if (Indexable(rec, minute) && pos <= std::numeric_limits<std::int32_t>::max()) {
+            const auto offset = static_cast<std::int32_t>(pos);
+            const auto entry = EncodeTrendIndexEntry(GetDouble(rec + kTimeOffset), offset);
+            entries.insert(entries.end(), entry.begin(), entry.end());
+            AddSlot(minute, offset, sorted);
+            pos += kRecord;
+            continue;
+        }
+        // A damaged record, or torn bytes that an older build wrote more
+        // records after: then the next record starts within 288 bytes. A
+        // block of zeros is neither (its checksum is right).
+        off_t next = pos + kRecord;
+        const bool intact = TrendRecordIntact(
+            std::span<const std::uint8_t, kTrendRecordSize>(rec, kTrendRecordSize));
+        for (off_t shift = 1; !intact && shift < kRecord; ++shift) {
+            const std::uint8_t* candidate = reader.At(pos + shift);
+            if (candidate == nullptr) {
+                break;
+            }
+            if (Indexable(candidate, minute)) {
+                next = pos + shift;
+                break;
+            }
+        }
+        pos = next;
+    }
+    SortSlots(sorted);
+    if (Writable_ && ReplaceIndexFile(entries)) {
+        IndexEnd_ = static_cast<off_t>(entries.size());
+    }
+}
+
+// Writes the entries to a temporary file beside the index, locked before it
+// takes the index's name so that no other instance can hold it, synced, and
+// renamed over the index. On failure the old index file stays.
+bool TTrendFile::ReplaceIndexFile(const std::vector<std::uint8_t>& entries) {
+    // A symbolic link (the history kept on another disk) keeps pointing at
+    // the index: the file it names is replaced.
+    std::string target = IndexPath_;
+    struct stat link {};
+    if (::lstat(IndexPath_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(IndexPath_.c_str(), nullptr),
+                                                         &std::free);
+        if (!real) {
+            return false;
+        }
+        target = real.get();
+    }
+    std::string tmp = target + ".tmp-XXXXXX";
+    TFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(Index_.Get(), &st) == 0) {
+        [[maybe_unused]] const int rc = ::fchmod(fd.Get(), st.st_mode & 07777);
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
+        !PwriteFull(fd.Get(), entries.data(), entries.size(), 0) || ::fsync(fd.Get()) != 0 ||
+        ::rename(tmp.c_str(), target.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    const auto slash = target.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Valid()) {
+        [[maybe_unused]] const int rc = ::fsync(dirFd.Get());
+    }
+    Index_ = std::move(fd);
+    return true;
 }
 
 namespace {
@@ -364,49 +660,53 @@ void TTrendFile::WriteRecord(const TTrendRecord& record) {
     }
     const TTrendRecordBytes bytes = EncodeTrendRecord(copy);
 
-    off_t end = 0;
-    if (!FileSize(Data_.Get(), end)) {
-        return;
-    }
-    if (end < static_cast<off_t>(kTrendHeaderSize)) {
+    const off_t end = std::max(DataEnd_, kHeader);
+    if (DataEnd_ < kHeader) {
         const std::array<std::uint8_t, kTrendHeaderSize> zeros{};
-        if (!PwriteFull(Data_.Get(), zeros.data(), kTrendHeaderSize - end, end)) {
+        if (!PwriteFull(Data_.Get(), zeros.data(), static_cast<std::size_t>(kHeader - DataEnd_),
+                        DataEnd_)) {
             return;
         }
-        end = kTrendHeaderSize;
+        DataEnd_ = kHeader;
     }
     // The index stores signed 32-bit offsets: past 2 GiB a record could not
     // be found again, so the history stops growing rather than writing
-    // entries that point somewhere else.
+    // entries that point somewhere else. Measuring goes on; the owner is
+    // told once.
     if (end > std::numeric_limits<std::int32_t>::max()) {
+        if (!Full_) {
+            Full_ = true;
+            if (OnFull_) {
+                OnFull_();
+            }
+        }
         return;
     }
-    // The record goes at the real end even after a torn record: the index
-    // holds true offsets, and no byte already in the file is overwritten.
-    if (!PwriteFull(Data_.Get(), bytes.data(), bytes.size(), end)) {
-        // Leave no partial record behind (best effort; a disk full case).
+    // The record reaches the disk before its index entry is written, so
+    // that an entry never names a record that is not there. A record that
+    // did not reach the disk is cut off again: the data stays a whole
+    // number of records, and the next one goes to the same place.
+    const bool written = Fails(TWriteStep::DataWrite)
+                             ? (PwriteFull(Data_.Get(), bytes.data(), bytes.size() / 2, end), false)
+                             : PwriteFull(Data_.Get(), bytes.data(), bytes.size(), end);
+    if (!written || Fails(TWriteStep::DataSync) || ::fdatasync(Data_.Get()) != 0) {
         [[maybe_unused]] const int rc = ::ftruncate(Data_.Get(), end);
         return;
     }
-    if (::fdatasync(Data_.Get()) != 0) {
-        return;
-    }
-
-    off_t indexSize = 0;
-    if (!FileSize(Index_.Get(), indexSize)) {
-        return;
-    }
-    // A torn entry at the end is overwritten, so that the entries stay
-    // aligned on 12 bytes for every reader.
-    const off_t entryPos = indexSize - indexSize % static_cast<off_t>(kTrendIndexEntrySize);
     const auto offset = static_cast<std::int32_t>(end);
     const auto entry = EncodeTrendIndexEntry(copy.Time, offset);
-    if (!PwriteFull(Index_.Get(), entry.data(), entry.size(), entryPos)) {
-        [[maybe_unused]] const int rc = ::ftruncate(Index_.Get(), entryPos);
+    if (Fails(TWriteStep::IndexWrite) ||
+        !PwriteFull(Index_.Get(), entry.data(), entry.size(), IndexEnd_)) {
+        // Without its entry the record is withdrawn too, so that the pair
+        // stays one entry per record.
+        [[maybe_unused]] int rc = ::ftruncate(Index_.Get(), IndexEnd_);
+        rc = ::ftruncate(Data_.Get(), end);
         return;
     }
     // The entry is in the file whether or not this reaches the disk now.
     ::fdatasync(Index_.Get());
+    DataEnd_ = end + kRecord;
+    IndexEnd_ += kEntry;
     AddToIndex(minute, offset);
 }
 

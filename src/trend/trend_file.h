@@ -3,9 +3,12 @@
 // in-memory index that finds the records of a quarter hour.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +26,10 @@ inline constexpr std::size_t kTrendNameMax = 255;
 inline constexpr int kTrendSlotsPerDay = 96;
 
 using TTrendRecordBytes = std::array<std::uint8_t, kTrendRecordSize>;
+
+// What the window tells the user once when the history has reached the
+// 2 GiB the index can address, naming the two files to archive.
+std::string TrendFullText(std::string_view dataPath, std::string_view indexPath);
 
 // Checksum of a byte string: the low half sums byte * (position mod 256),
 // positions counted from 1, modulo 65536; the high half xors the bytes.
@@ -69,13 +76,37 @@ struct TTrendDaySlot {
 // a read-only history. All calls come from one thread.
 class TTrendFile final : public ITrendWriter {
   public:
-    TTrendFile(std::string dataPath, std::string indexPath, const IClock& clock);
+    // Own: open read-write under the lock, as the measuring program does.
+    // ReadShared: read only, without a lock and without creating anything,
+    // beside a program that owns the files (its records reach the data file
+    // before the index names them, so what the index names is whole).
+    enum class TAccess { Own, ReadShared };
+    TTrendFile(std::string dataPath, std::string indexPath, const IClock& clock,
+               TAccess access = TAccess::Own);
     ~TTrendFile() override;
     TTrendFile(const TTrendFile&) = delete;
     TTrendFile& operator=(const TTrendFile&) = delete;
 
     bool IsOpen() const { return Data_.Valid() && Index_.Valid(); }
     bool IsWritable() const { return IsOpen() && Writable_; }
+
+    // The steps of WriteRecord in their order. A fault hook that returns true
+    // makes that step fail as the system would; a failed DataWrite first
+    // writes half the record, as a full disk does.
+    enum class TWriteStep { DataWrite, DataSync, IndexWrite };
+    using TFaultHook = std::function<bool(TWriteStep)>;
+    void SetFaultHook(TFaultHook hook) { Fault_ = std::move(hook); }
+
+    // The data file has reached the 2 GiB that the index's signed 32-bit
+    // offsets can name, so no further record is written. The handler runs
+    // once, inside the first WriteRecord that is refused for it; it must not
+    // block (the writer is waited for by a measuring thread).
+    bool IsFull() const { return Full_; }
+    void SetFullHandler(std::function<void()> handler) { OnFull_ = std::move(handler); }
+
+    // Opening found an index that did not match the data and rebuilt it
+    // from the data's records (written back when the files are writable).
+    bool IndexRebuilt() const { return Rebuilt_; }
 
     // Appends the record stamped with the current minute. The record goes at
     // the real end of the data file and reaches the disk before its index
@@ -129,7 +160,14 @@ class TTrendFile final : public ITrendWriter {
     };
 
     void Open();
-    void LoadIndex();
+    void CutTornTail();
+    bool LoadIndex();
+    void AddSlot(std::int64_t minute, std::int32_t offset, bool& sorted);
+    void SortSlots(bool sorted);
+    bool RunsMatchTheirRecords() const;
+    void RebuildIndex();
+    bool ReplaceIndexFile(const std::vector<std::uint8_t>& entries);
+    bool Fails(TWriteStep step) const { return Fault_ && Fault_(step); }
     void AddToIndex(std::int64_t minute, std::int32_t offset);
     bool Find(const std::string& name, std::int64_t minute, TTrendRecord& out) const;
     bool ScanRun(const std::string& name, std::int64_t minute, off_t pos, TTrendRecord& out) const;
@@ -140,6 +178,16 @@ class TTrendFile final : public ITrendWriter {
     TFd Data_;
     TFd Index_;
     bool Writable_ = false;
+    TAccess Access_ = TAccess::Own;
+    // Where the next record and index entry go: just past the last whole
+    // record and entry, so that bytes a failed write left behind are
+    // overwritten instead of shifting what follows.
+    off_t DataEnd_ = 0;
+    off_t IndexEnd_ = 0;
+    bool Full_ = false;
+    bool Rebuilt_ = false;
+    std::function<void()> OnFull_;
+    TFaultHook Fault_;
     // Sorted by minute, one slot per distinct stamp, no cap: about 35000
     // stamps a year whatever the number of resources.
     std::vector<TStampSlot> Slots_;

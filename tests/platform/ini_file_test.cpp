@@ -186,6 +186,26 @@ TEST(IniFile, UntouchedDocumentKeepsEveryByte) {
     EXPECT_EQ(longLine.Read("A", "k"), "v");
 }
 
+// A UTF-8 byte-order mark before the first header belongs to no line: the
+// section is found, a write goes into it, and the mark is written back.
+TEST(IniFile, ByteOrderMarkIsSkippedAndKept) {
+    const std::string bom = "\xEF\xBB\xBF";
+    TIniFile ini;
+    ini.Parse(bom + "[Main]\r\nSign=Network speed\r\n");
+    EXPECT_EQ(ini.Read("Main", "Sign"), "Network speed");
+    EXPECT_EQ(ini.Text(), bom + "[Main]\r\nSign=Network speed\r\n");
+    ASSERT_TRUE(ini.WriteString("main", "Other", "1"));
+    EXPECT_EQ(ini.Text(), bom + "[Main]\r\nSign=Network speed\r\nOther=1\r\n");
+
+    // Only a mark at the very start is one; elsewhere it is text of its line.
+    ini.Parse("\n" + bom + "[Main]\nSign=x\n");
+    EXPECT_EQ(ini.Read("Main", "Sign"), std::nullopt);
+    ini.Parse(bom);
+    EXPECT_EQ(ini.Text(), bom);
+    ini.Parse("[Main]\n");
+    EXPECT_EQ(ini.Text(), "[Main]\n");  // a file without one does not get one
+}
+
 TEST(IniFile, LoadMissingThenSaveCreatesFile) {
     TTempDir dir;
     const std::string path = dir.File("QUORBELT.INI");

@@ -423,27 +423,110 @@ TEST_F(ConfigFile, MoreThanTenResources) {
 // A file from a writer that used the designed form for every row: rows
 // from 11 on are read from those keys, which hold their last written value.
 TEST_F(ConfigFile, DesignedKeysFromRowElevenOnAreRead) {
+    // Rows 2 to 10 are not in the file: rows 1, 11 and 12 load as 1, 2 and 3.
     Put(Valid +
         "[Objects]\nNumber=12\nObject11=first\nObject1112=r11c12\nObject111=host11\n"
         "object12_1=any letter case\n");
     ASSERT_TRUE(Load());
-    ASSERT_EQ(Table.RowCount(), 13);
-    EXPECT_EQ(Table.Cell(colAddress, 12), "any letter case");
+    ASSERT_EQ(Table.RowCount(), 4);
+    EXPECT_EQ(Table.Cell(colAddress, 3), "any letter case");
     EXPECT_EQ(Table.Cell(colAddress, 1), "first");
-    EXPECT_EQ(Table.Cell(colAddress, 11), "host11");
-    EXPECT_EQ(Table.Cell(colMinThreshold, 11), "r11c12");
+    EXPECT_EQ(Table.Cell(colAddress, 2), "host11");
+    EXPECT_EQ(Table.Cell(colMinThreshold, 2), "r11c12");
     EXPECT_EQ(Table.Cell(colTimeout, 1), "host11");  // the collision the new form avoids
 }
 
-// A damaged Number loads the rows the file stores, not millions of empty
-// ones; the dial-up table is bounded too.
-TEST_F(ConfigFile, DamagedCountsAreBounded) {
-    Put(Valid + "[Objects]\nNumber=2147483647\nObject31=third\n[Dial_Up]\nNumber=99999999\n");
-    ASSERT_TRUE(Load());
-    ASSERT_EQ(Table.RowCount(), 4);
-    EXPECT_EQ(Table.Cell(colAddress, 3), "third");
-    EXPECT_EQ(Table.Row(1), TResourceTable::TRow{});
-    EXPECT_EQ(Settings.ConnectWindowsTable.size(), static_cast<std::size_t>(MaxConfigRows));
+// Every cell of a row in the short key form, column 1 holding the address.
+std::string ShortFormRow(int r, const std::string& address) {
+    std::string keys;
+    for (int c = 0; c < TResourceTable::ColCount; ++c)
+        keys += "Object" + std::to_string(r) + std::to_string(c) + "=" +
+                (c == colAddress ? address : "r" + std::to_string(r) + "c" + std::to_string(c)) +
+                "\n";
+    return keys;
+}
+
+// A damaged Number loads the rows the file holds, in order, and makes none
+// it does not hold; saving them writes those rows back and nothing more.
+TEST_F(ConfigFile, DamagedNumberLoadsOnlyTheRowsTheFileHolds) {
+    // An older writer's twelve rows, all in the short form: a later key
+    // that coincides with an earlier one replaces its value.
+    TIniFile older;
+    for (int r = 1; r <= 12; ++r) {
+        TIniFile row;
+        row.Parse("[Objects]\n" + ShortFormRow(r, "h" + std::to_string(r)));
+        for (const std::string& key : row.KeyNames("Objects"))
+            older.WriteString("Objects", key, *row.Read("Objects", key));
+    }
+    const std::string twelve = older.Text().substr(std::string("[Objects]\n").size());
+    const struct {
+        const char* What;
+        std::string Objects;
+        std::vector<std::string> Addresses;
+    } cases[] = {
+        {"one far key", "Number=10000\nObject10000_1=far\n", {"far"}},
+        {"huge Number, two rows",
+         "Number=2147483647\n" + ShortFormRow(1, "a") + ShortFormRow(2, "b"),
+         {"a", "b"}},
+        {"a row missing in between", "Number=3\nObject11=a\nObject31=c\n", {"a", "c"}},
+        {"short form beyond row ten",
+         "Number=2147483647\n" + twelve,
+         {"h1", "h2", "h3", "h4", "h5", "h6", "h7", "h8", "h9", "h10", "h11", "h12"}},
+        {"keys no row reads",
+         "Number=50\nObject011=x\nObject3_1=y\nObject1_38=z\nObject05=w\n",
+         {}},
+        {"negative Number", "Number=-5\n" + ShortFormRow(1, "a"), {}},
+    };
+    for (const auto& c : cases) {
+        Log.clear();
+        Put(Valid + "[Objects]\n" + c.Objects + "[Dial_Up]\nNumber=99999999\nDialog2=d\n");
+        ASSERT_TRUE(Load()) << c.What;
+        std::vector<std::string> addresses;
+        for (int r = 1; r < Table.RowCount(); ++r) addresses.push_back(Table.Cell(colAddress, r));
+        EXPECT_EQ(addresses, c.Addresses) << c.What;
+        EXPECT_EQ(Log.size(), c.Addresses.size() + 1) << c.What;  // a thread per row, no more
+        EXPECT_EQ(Settings.ConnectWindowsTable.size(), 3u) << c.What;
+        EXPECT_EQ(Settings.ConnectWindowsTable[2][0], "d") << c.What;
+
+        ASSERT_EQ(WriteParametersFile(Path, Table, Settings), std::nullopt) << c.What;
+        EXPECT_LT(Get().size(), 64u << 10) << c.What;
+        TResourceTable again;
+        TWindowSettings s;
+        ASSERT_TRUE(ReadParametersFile(Path, false, again, s)) << c.What;
+        ASSERT_EQ(again.RowCount(), Table.RowCount()) << c.What;
+        for (int r = 1; r < Table.RowCount(); ++r) EXPECT_EQ(again.Row(r), Table.Row(r)) << c.What;
+        fs::remove(Path);
+    }
+}
+
+// An editor that saves UTF-8 with a byte-order mark puts it before [Main]:
+// the file still loads, and the close writes into its sections, keeping
+// the mark, instead of adding a second [Main] with no resources.
+TEST_F(ConfigFile, ByteOrderMarkBeforeMainRoundTrips) {
+    const std::string bom = "\xEF\xBB\xBF";
+    Put(bom +
+        "[Main]\r\nSign=Network speed\r\n[Objects]\r\nNumber=1\r\nObject11=host\r\n"
+        "[Position]\r\nLeft=77\r\n");
+    ASSERT_TRUE(Load(false));
+    EXPECT_FALSE(Settings.FirstStart);
+    EXPECT_EQ(Log, (std::vector<std::string>{"row 1", "rows 2"}));  // no read error
+    ASSERT_EQ(Table.RowCount(), 2);
+    EXPECT_EQ(Table.Cell(colAddress, 1), "host");
+    EXPECT_EQ(Settings.Left, 77);
+
+    ASSERT_EQ(WriteParametersFile(Path, Table, Settings), std::nullopt);
+    const std::string saved = Get();
+    EXPECT_EQ(saved.rfind(bom + "[Main]\r\nSign=Network speed\r\n[Objects]\r\nNumber=1\r\n", 0),
+              0u);
+    EXPECT_EQ(saved.find("[Main]", 4), std::string::npos);
+    EXPECT_EQ(saved.find("Number=0"), std::string::npos);
+
+    TResourceTable again;
+    TWindowSettings s;
+    ASSERT_TRUE(ReadParametersFile(Path, false, again, s));
+    ASSERT_EQ(again.RowCount(), 2);
+    EXPECT_EQ(again.Cell(colAddress, 1), "host");
+    EXPECT_EQ(s.Left, 77);
 }
 
 TEST_F(ConfigFile, FailedWriteKeepsTheOldFile) {

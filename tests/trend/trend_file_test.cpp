@@ -5,14 +5,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "platform/date_time.h"
@@ -108,6 +112,41 @@ struct TFixtureFiles {
         return offset;
     }
 };
+
+// The invariants a write keeps whatever fails: the data is the header and
+// whole records, the index whole entries, one per record, each naming the
+// record at its offset with that record's stamp.
+::testing::AssertionResult PairIsWhole(const std::string& data, const std::string& index) {
+    const Bytes d = ReadAll(data);
+    const Bytes x = ReadAll(index);
+    if (d.size() < kTrendHeaderSize || (d.size() - kTrendHeaderSize) % kTrendRecordSize != 0) {
+        return ::testing::AssertionFailure() << "data length " << d.size();
+    }
+    if (x.size() % kTrendIndexEntrySize != 0) {
+        return ::testing::AssertionFailure() << "index length " << x.size();
+    }
+    const std::size_t records = (d.size() - kTrendHeaderSize) / kTrendRecordSize;
+    if (x.size() / kTrendIndexEntrySize != records) {
+        return ::testing::AssertionFailure()
+               << x.size() / kTrendIndexEntrySize << " entries for " << records << " records";
+    }
+    for (std::size_t i = 0; i < x.size(); i += kTrendIndexEntrySize) {
+        double stamp;
+        std::int32_t offset;
+        std::memcpy(&stamp, &x[i], 8);
+        std::memcpy(&offset, &x[i + 8], 4);
+        if (offset < 0 || (offset - kTrendHeaderSize) % kTrendRecordSize != 0 ||
+            offset + kTrendRecordSize > d.size()) {
+            return ::testing::AssertionFailure()
+                   << "entry " << i / 12 << " names offset " << offset;
+        }
+        const std::span<const std::uint8_t, kTrendRecordSize> rec(&d[offset], kTrendRecordSize);
+        if (!TrendRecordIntact(rec) || DecodeTrendRecord(rec).Time != stamp) {
+            return ::testing::AssertionFailure() << "entry " << i / 12 << " names another record";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
 
 TEST(TrendChecksum, WeightsRestartAtPosition256) {
     const std::uint8_t abc[] = {'a', 'b', 'c'};
@@ -346,25 +385,46 @@ TEST_F(TrendFileTest, ShortIndexLoadsWholeEntriesAndStaysAligned) {
     EXPECT_EQ(Find(file, "b", At(6, 15)), 2);
 }
 
-TEST_F(TrendFileTest, TornRecordAtTheEndIsKeptAndWrittenAfter) {
-    {
+// kill -9 in the middle of a record leaves its first bytes at the end of
+// the data file. Opening cuts them off, so the next record goes where the
+// torn one began and every record stays on the 12 + k * 288 grid.
+TEST_F(TrendFileTest, TornTailIsCutBackToTheLastWholeRecord) {
+    TTrendRecord next;
+    next.Name = "torn";
+    next.Time = At(5, 15);
+    const TTrendRecordBytes partial = EncodeTrendRecord(next);
+    const struct {
+        const char* what;
+        int records;  // whole records before the torn bytes
+        Bytes torn;
+    } cases[] = {
+        {"one byte", 2, Bytes(1, 0x03)},
+        {"first 100 bytes of a record", 2, Bytes(partial.begin(), partial.begin() + 100)},
+        {"all but the last byte", 2, Bytes(partial.begin(), partial.end() - 1)},
+        {"garbage", 2, Bytes(200, 0xAA)},
+        {"torn first record", 0, Bytes(partial.begin(), partial.begin() + 150)},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(Data);
+        std::filesystem::remove(Index);
+        {
+            TTrendFile file(Data, Index, Clock);
+            for (int i = 0; i < c.records; ++i) Write(file, "a", Local(5, i, 0), i + 1);
+        }
+        Bytes data = ReadAll(Data);
+        Append(data, c.torn);
+        WriteAll(Data, data);
+        {
+            TTrendFile file(Data, Index, Clock);
+            EXPECT_EQ(std::filesystem::file_size(Data), 12u + c.records * 288) << c.what;
+            Write(file, "b", Local(5, 15, 0), 9);
+        }
+        EXPECT_TRUE(PairIsWhole(Data, Index)) << c.what;
         TTrendFile file(Data, Index, Clock);
-        Write(file, "a", Local(5, 0, 0), 1);
+        EXPECT_FALSE(file.IndexRebuilt()) << c.what;
+        for (int i = 0; i < c.records; ++i) EXPECT_EQ(Find(file, "a", At(5, i)), i + 1) << c.what;
+        EXPECT_EQ(Find(file, "b", At(5, 15)), 9) << c.what;
     }
-    Bytes data = ReadAll(Data);
-    data.insert(data.end(), 100, 0xAA);
-    WriteAll(Data, data);
-    {
-        TTrendFile file(Data, Index, Clock);
-        Write(file, "b", Local(5, 15, 0), 2);
-    }
-    const Bytes index = ReadAll(Index);
-    ASSERT_EQ(index.size(), 24u);
-    EXPECT_EQ(index[20] | index[21] << 8, 12 + 288 + 100);
-    EXPECT_EQ(std::filesystem::file_size(Data), 12u + 288 + 100 + 288);
-    TTrendFile file(Data, Index, Clock);
-    EXPECT_EQ(Find(file, "a", At(5, 0)), 1);
-    EXPECT_EQ(Find(file, "b", At(5, 15)), 2);
 }
 
 // A crash tore a record of minute 5:15 and the program came back within the
@@ -391,43 +451,221 @@ TEST_F(TrendFileTest, TornRecordWithinAMinuteDoesNotHideTheNextOne) {
     EXPECT_EQ(Find(file, "c", At(5, 15)), 3);
 }
 
-TEST_F(TrendFileTest, UnusableIndexEntriesAreTreatedAsMissing) {
-    const double stamp = At(4, 0);
+// An index that does not match the data would hide good records: it is
+// rebuilt from the data's checksummed records and written back atomically,
+// and the rebuilt index is taken as it is at the next opening.
+TEST_F(TrendFileTest, IndexThatDoesNotMatchTheDataIsRebuilt) {
+    TFixtureFiles files;
+    const std::int32_t first = files.Add("a", At(4, 0), 1);
+    const std::int32_t second = files.Add("b", At(4, 0), 2);
+    const std::int32_t third = files.Add("a", At(4, 15), 3);
+    const Bytes good = files.Index;
+    const auto entry = [](double stamp, std::int32_t offset) {
+        return EncodeTrendIndexEntry(stamp, offset);
+    };
+    const auto join = [](std::initializer_list<std::array<std::uint8_t, 12>> entries) {
+        Bytes out;
+        for (const auto& e : entries) Append(out, e);
+        return out;
+    };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const struct {
         const char* what;
-        double stamp;
-        std::int32_t offset;
-    } bad[] = {
-        {"negative offset", stamp, -288},
-        {"offset past the end", stamp, 1 << 30},
-        {"record running past the end", stamp, 12 + 2 * 288 - 100},
-        {"NaN stamp", nan, 12},
-        {"infinite stamp", std::numeric_limits<double>::infinity(), 12},
+        Bytes index;
+        bool rebuilt;
+    } cases[] = {
+        {"healthy", good, false},
+        {"no index", {}, true},
+        {"last entry lost in a crash", Bytes(good.begin(), good.end() - 12), true},
+        {"entry past the end",
+         join({entry(At(4, 0), first), entry(At(4, 0), 1 << 30), entry(At(4, 15), third)}), true},
+        {"entry off the record boundary",
+         join({entry(At(4, 0), first + 100), entry(At(4, 0), second), entry(At(4, 15), third)}),
+         true},
+        {"entry with another stamp",
+         join({entry(At(3, 0), first), entry(At(4, 0), second), entry(At(4, 15), third)}), true},
+        {"entry with its neighbour's stamp",
+         join({entry(At(4, 0), first), entry(At(4, 0), second), entry(At(4, 0), third)}), true},
+        {"index of other data",
+         join({entry(At(9, 0), first), entry(At(9, 0), second), entry(At(9, 15), third)}), true},
+        {"entries out of order",
+         join({entry(At(4, 0), second), entry(At(4, 0), first), entry(At(4, 15), third)}), true},
+        {"NaN stamp and negative offset",
+         join({entry(nan, first), entry(At(4, 0), -288), entry(At(4, 15), third)}), true},
     };
-    for (const auto& b : bad) {
-        for (const bool withGoodEntry : {false, true}) {
-            TFixtureFiles files;
-            files.Add("a", stamp, 1);
-            files.Add("b", stamp, 2);
-            Bytes index;
-            Append(index, EncodeTrendIndexEntry(b.stamp, b.offset));
-            if (withGoodEntry) {
-                // The valid entries follow the bad one for the same minute.
-                index.insert(index.end(), files.Index.begin(), files.Index.end());
-            }
-            WriteAll(Data, files.Data);
-            WriteAll(Index, index);
+    for (const auto& c : cases) {
+        WriteAll(Data, files.Data);
+        WriteAll(Index, c.index);
+        {
             TTrendFile file(Data, Index, Clock);
-            if (withGoodEntry) {
-                EXPECT_EQ(Find(file, "a", stamp), 1) << b.what;
-                EXPECT_EQ(Find(file, "b", stamp), 2) << b.what;
-            } else {
-                EXPECT_TRUE(std::isnan(Find(file, "a", stamp))) << b.what;
-                EXPECT_EQ(file.IndexedStamps(), 0u) << b.what;
-            }
-            EXPECT_TRUE(std::isnan(Find(file, "a", nan)));
+            EXPECT_EQ(file.IndexRebuilt(), c.rebuilt) << c.what;
+            EXPECT_EQ(Find(file, "a", At(4, 0)), 1) << c.what;
+            EXPECT_EQ(Find(file, "b", At(4, 0)), 2) << c.what;
+            EXPECT_EQ(Find(file, "a", At(4, 15)), 3) << c.what;
+            EXPECT_EQ(ReadAll(Index), c.rebuilt ? good : c.index) << c.what;
+            // The new index file is ours and locked like the old one.
+            const int fd = ::open(Index.c_str(), O_RDONLY | O_CLOEXEC);
+            EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0) << c.what;
+            ::close(fd);
+            Write(file, "c", Local(4, 30, 0), 4);
+            EXPECT_EQ(Find(file, "c", At(4, 30)), 4) << c.what;
         }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir),
+                                std::filesystem::directory_iterator()),
+                  2)
+            << c.what << ": no temporary file left";
+        EXPECT_TRUE(PairIsWhole(Data, Index)) << c.what;
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt()) << c.what;
+        EXPECT_EQ(Find(file, "b", At(4, 0)), 2) << c.what;
+        EXPECT_EQ(Find(file, "c", At(4, 30)), 4) << c.what;
+    }
+}
+
+// The history kept on another disk through symbolic links: a rebuilt index
+// replaces the file the link names, and the link stays.
+TEST_F(TrendFileTest, RebuiltIndexBehindASymbolicLinkKeepsTheLink) {
+    TFixtureFiles files;
+    files.Add("a", At(4, 0), 1);
+    const std::string elsewhere = Dir + "/disk";
+    std::filesystem::create_directory(elsewhere);
+    WriteAll(Data, files.Data);
+    WriteAll(elsewhere + "/KOR_VEL.ND", {});
+    std::filesystem::create_symlink(elsewhere + "/KOR_VEL.ND", Index);
+    {
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_TRUE(file.IndexRebuilt());
+        Write(file, "b", Local(4, 15, 0), 2);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(Index));
+    EXPECT_TRUE(PairIsWhole(Data, Index));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere),
+                            std::filesystem::directory_iterator()),
+              1);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_FALSE(file.IndexRebuilt());
+    EXPECT_EQ(Find(file, "a", At(4, 0)), 1);
+    EXPECT_EQ(Find(file, "b", At(4, 15)), 2);
+}
+
+// Records whose checksum fails are left out of a rebuilt index; they do not
+// make the index look damaged at every opening.
+TEST_F(TrendFileTest, DamagedRecordsDoNotMakeTheIndexRebuildAgain) {
+    TFixtureFiles files;
+    files.Add("a", At(4, 0), 1);
+    files.Add("b", At(4, 0), 2);
+    files.Add("c", At(4, 15), 3);
+    files.Data[12 + 288 + 256] ^= 1;      // b
+    files.Data[12 + 2 * 288 + 256] ^= 1;  // c, the last record
+    WriteAll(Data, files.Data);
+    {
+        TTrendFile file(Data, Index, Clock);  // no index: rebuilt
+        EXPECT_TRUE(file.IndexRebuilt());
+        EXPECT_EQ(Find(file, "a", At(4, 0)), 1);
+        EXPECT_TRUE(std::isnan(Find(file, "b", At(4, 0))));
+    }
+    EXPECT_EQ(std::filesystem::file_size(Index), 12u);
+    TTrendFile file(Data, Index, Clock);
+    EXPECT_FALSE(file.IndexRebuilt());
+    EXPECT_EQ(Find(file, "a", At(4, 0)), 1);
+}
+
+// A build that appended after a torn record left the later records off the
+// grid. Their index is taken as it is, a lost index is rebuilt across the
+// torn bytes, and new records follow on the later records' grid.
+TEST_F(TrendFileTest, RecordsShiftedByAnOlderBuildStayFindable) {
+    TFixtureFiles files;
+    files.Add("a", At(3, 0), 1);
+    files.Data.insert(files.Data.end(), 100, 0xAA);
+    files.Index.clear();
+    files.Add("a", At(3, 15), 2);
+    files.Add("a", At(3, 30), 3);
+    Bytes shifted;  // what a rebuild must find again
+    Append(shifted, EncodeTrendIndexEntry(At(3, 0), 12));
+    Append(shifted, files.Index);
+    for (const bool lostIndex : {false, true}) {
+        WriteAll(Data, files.Data);
+        WriteAll(Index, lostIndex ? Bytes{} : shifted);
+        {
+            TTrendFile file(Data, Index, Clock);
+            EXPECT_EQ(file.IndexRebuilt(), lostIndex);
+            EXPECT_EQ(ReadAll(Index), shifted);
+            Write(file, "a", Local(3, 45, 0), 4);
+        }
+        EXPECT_EQ(std::filesystem::file_size(Data), 12u + 100 + 4 * 288);
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt());
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(Find(file, "a", At(3, 15 * i)), i + 1) << i;
+    }
+}
+
+// A writer killed with SIGKILL at any moment (between a record and its
+// entry, say) leaves a pair that the next opening takes, or repairs, into
+// whole records with an entry each, and that goes on growing correctly.
+TEST_F(TrendFileTest, WriterKilledAtAnyMomentLeavesAWholePair) {
+    std::mt19937 rng(2026);
+    int records = 0;
+    for (int round = 0; round < 8; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            test::TFakeClock clock(Local(0, 0, 0, kDay + round));
+            TTrendFile file(Data, Index, clock);
+            for (int i = 0;; ++i) {
+                clock.SetLocal(Local(i / 60 % 24, i % 60, 0, kDay + round));
+                TTrendRecord r;
+                r.Name = "h";
+                r.Read = i;
+                file.WriteRecord(r);
+            }
+        }
+        ::usleep(20000 + rng() % 30000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        {
+            TTrendFile file(Data, Index, Clock);
+            ASSERT_TRUE(file.IsWritable());
+            Write(file, "after", Local(23, 59, 0, kDay + round), 1);
+            EXPECT_EQ(Find(file, "after", At(23, 59, kDay + round)), 1) << round;
+        }
+        EXPECT_TRUE(PairIsWhole(Data, Index)) << round;
+        const auto now = static_cast<int>((std::filesystem::file_size(Data) - 12) / 288);
+        EXPECT_GT(now, records + 1) << round << ": the writer wrote records before it died";
+        records = now;
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt()) << round;
+        EXPECT_EQ(Find(file, "h", At(0, 0, kDay + round)), 0) << round;
+    }
+}
+
+// Every step of a write may fail (a full disk, an I/O error): the pair stays
+// whole records with an entry each, the failed record is not half there, and
+// the next record is written normally.
+TEST_F(TrendFileTest, FailedWriteStepsLeaveWholeRecordsAndNamedEntries) {
+    using Step = TTrendFile::TWriteStep;
+    for (const Step failing : {Step::DataWrite, Step::DataSync, Step::IndexWrite}) {
+        std::filesystem::remove(Data);
+        std::filesystem::remove(Index);
+        {
+            TTrendFile file(Data, Index, Clock);
+            Write(file, "a", Local(1, 0, 0), 1);
+            Write(file, "a", Local(1, 15, 0), 2);
+            file.SetFaultHook([failing](Step step) { return step == failing; });
+            Write(file, "lost", Local(1, 30, 0), 3);
+            EXPECT_TRUE(PairIsWhole(Data, Index)) << static_cast<int>(failing);
+            EXPECT_EQ(std::filesystem::file_size(Data), 12u + 2 * 288) << static_cast<int>(failing);
+            EXPECT_TRUE(std::isnan(Find(file, "lost", At(1, 30))));
+            file.SetFaultHook(nullptr);
+            Write(file, "a", Local(1, 45, 0), 4);
+            EXPECT_TRUE(PairIsWhole(Data, Index)) << static_cast<int>(failing);
+        }
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt()) << static_cast<int>(failing);
+        EXPECT_EQ(Find(file, "a", At(1, 0)), 1);
+        EXPECT_EQ(Find(file, "a", At(1, 15)), 2);
+        EXPECT_TRUE(std::isnan(Find(file, "lost", At(1, 30))));
+        EXPECT_EQ(Find(file, "a", At(1, 45)), 4);
     }
 }
 
@@ -482,21 +720,41 @@ TEST_F(TrendFileTest, HistoryBeyond65000EntriesStaysFindable) {
     EXPECT_EQ(Find(file, "r6", first + 9999 / 1440.0), 99996);
 }
 
-TEST_F(TrendFileTest, NoRecordBeyondTheReachOfA32BitOffset) {
-    { TTrendFile file(Data, Index, Clock); }
-    // Sparse files: the last offset an index entry can hold, and one past it.
-    for (const off_t size : {off_t{0x7FFFFFFF}, off_t{0x80000000}}) {
+// Offsets in the index are signed 32-bit: the last record that can be named
+// starts at 12 + 7456540 * 288 = 2147483532. Past it the history stops, the
+// owner is told once, and nothing more is written.
+TEST_F(TrendFileTest, HistoryStopsAtTheReachOfA32BitOffsetAndSaysSoOnce) {
+    constexpr off_t lastFitting = 12 + off_t{7456540} * 288;
+    static_assert(lastFitting <= 0x7FFFFFFF && lastFitting + 288 > 0x7FFFFFFF);
+    // Sparse files: room for two more records, and for none.
+    for (const off_t size : {lastFitting - 288, lastFitting + 288}) {
+        std::filesystem::remove(Data);
+        WriteAll(Index, {});
+        WriteAll(Data, {});
         std::filesystem::resize_file(Data, static_cast<std::uintmax_t>(size));
-        std::filesystem::resize_file(Index, 0);
-        TTrendFile file(Data, Index, Clock);
-        Write(file, "a", Local(2, 0, 0), 1);
-        if (size == 0x7FFFFFFF) {
-            EXPECT_EQ(Find(file, "a", At(2, 0)), 1);
-            EXPECT_EQ(std::filesystem::file_size(Index), 12u);
-        } else {
-            EXPECT_EQ(std::filesystem::file_size(Data), static_cast<std::uintmax_t>(size));
-            EXPECT_EQ(std::filesystem::file_size(Index), 0u);
+        {
+            TTrendFile file(Data, Index, Clock);
+            int told = 0;
+            file.SetFullHandler([&told] { ++told; });
+            Write(file, "a", Local(2, 0, 0), 1);
+            Write(file, "b", Local(2, 0, 30), 2);
+            Write(file, "c", Local(2, 15, 0), 3);
+            EXPECT_EQ(told, 1);
+            EXPECT_TRUE(file.IsFull());
+            EXPECT_TRUE(file.IsWritable());
         }
+        const bool room = size < lastFitting;
+        EXPECT_EQ(std::filesystem::file_size(Data),
+                  static_cast<std::uintmax_t>(room ? lastFitting + 288 : size));
+        EXPECT_EQ(std::filesystem::file_size(Index), room ? 24u : 0u);
+        // The records up to the limit are taken as they are at the next start.
+        TTrendFile file(Data, Index, Clock);
+        EXPECT_FALSE(file.IndexRebuilt());
+        if (room) {
+            EXPECT_EQ(Find(file, "a", At(2, 0)), 1);
+            EXPECT_EQ(Find(file, "b", At(2, 0)), 2);
+        }
+        EXPECT_TRUE(std::isnan(Find(file, "c", At(2, 15))));
     }
 }
 

@@ -371,6 +371,18 @@ void TPingObject::ReadParametersFile() {
     TrendFile = std::make_unique<TTrendFile>(Options_.Paths.TrendDataFile(),
                                              Options_.Paths.TrendIndexFile(), *Options_.Clock);
     Ctx_->TrendWriter = TrendFile.get();
+    // A full history is said once, after the write that found it returns
+    // (a measuring thread waits for that write).
+    TrendFile->SetFullHandler([this] {
+        const QString text = QString::fromStdString(
+            tarvik::TrendFullText(Options_.Paths.TrendDataFile(), Options_.Paths.TrendIndexFile()));
+        QMetaObject::invokeMethod(
+            this,
+            [text] {
+                if (TMsgDialog::Instance()) TMsgDialog::Instance()->Execute("Trend history", text);
+            },
+            Qt::QueuedConnection);
+    });
     TrendPanel->SetTrendFile(TrendFile.get());
     TrendPanel->SetMessageDialog(TMsgDialog::Instance());
     TrendPanel->TrendLegendPaint();
