@@ -1,10 +1,14 @@
 #include "engine/ping_thread.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "engine/measuring_control.h"
 #include "engine/speed_text.h"
 #include "support/engine_harness.h"
+#include "trend/trend_file.h"
 
 namespace tarvik {
 namespace {
@@ -139,6 +143,91 @@ TEST_F(PingThreadTest, LevelReferenceFollowsTheHighestThenBlockMeans) {
     EXPECT_DOUBLE_EQ(t->Results().LevelReference, base);
     t->UpdateLevelReference(20);
     EXPECT_DOUBLE_EQ(t->Results().LevelReference, 20);
+}
+
+TEST_F(PingThreadTest, ZerosAmongTheFirst100SamplesDoNotCountTowardsTheReference) {
+    auto t = H.AddResource("3", 1000);  // stays parked: drive the rule directly
+    for (int i = 0; i < 50; ++i) t->UpdateLevelReference(10);
+    for (int i = 0; i < 30; ++i) t->UpdateLevelReference(0);  // failed exchanges
+    for (int i = 0; i < 49; ++i) t->UpdateLevelReference(10);
+    EXPECT_EQ(t->UpperBase, 0);  // 99 samples above 0 so far: no block yet
+    EXPECT_EQ(t->Results().LevelReference, 10);
+    t->UpdateLevelReference(10);
+    EXPECT_EQ(t->UpperBase, 10);  // the mean of the 100 samples above 0
+    EXPECT_EQ(t->Results().LevelReference, 10);
+}
+
+TEST_F(PingThreadTest, TrendSumsGoIntoTheFieldsOfTheKind) {
+    // Every speed field holds a value; only those of the kind may be summed
+    // (the others can be left from before an edit changed the kind).
+    struct TCase {
+        const char* Kind;
+        double Read, Write, Ping;
+    };
+    const TCase cases[] = {{"1", 5, 3, 0}, {"2", 5, 0, 0}, {"3", 0, 0, 5}};
+    H.Clock.SetLocal({2026, 12, 10, 12, 14, 0, 0});
+    H.Script->Sample = [](std::uint64_t) { return 5.0; };
+    H.Script->WriteSample = [](std::uint64_t) { return 3.0; };
+    H.Script->InCycle = [](TPingThread& th) { th.WriteSpeed = th.ReadSpeed = th.PingSpeed = 7; };
+    std::vector<std::shared_ptr<TPingThread>> threads;
+    for (const auto& c : cases) threads.push_back(H.AddResource(c.Kind, 1000, c.Kind));
+    Control.Start();
+    auto allParkedAfter = [&](std::uint64_t n) {
+        return H.PumpUntil([&] {
+            for (const auto& t : threads)
+                if (t->CycleCount() != n || !t->IsParked()) return false;
+            return true;
+        });
+    };
+    ASSERT_TRUE(allParkedAfter(1));
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(allParkedAfter(2));
+    ASSERT_EQ(H.Writer.Entries.size(), std::size(cases));
+    for (const auto& c : cases) {
+        const auto e = std::find_if(H.Writer.Entries.begin(), H.Writer.Entries.end(),
+                                    [&](const auto& x) { return x.Record.Name == c.Kind; });
+        ASSERT_NE(e, H.Writer.Entries.end()) << c.Kind;
+        EXPECT_EQ(e->Record.Read, c.Read) << c.Kind;
+        EXPECT_EQ(e->Record.Write, c.Write) << c.Kind;
+        EXPECT_EQ(e->Record.Ping, c.Ping) << c.Kind;
+    }
+}
+
+TEST_F(PingThreadTest, TrendRecordCarriesTheMinuteTheThreadSaw) {
+    // The cycle ends at 12:15:59.900; the window runs the flush after the
+    // minute has turned. The record still belongs to the 12:15 slot.
+    char dir[] = "/tmp/tarvik_stamp_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    {
+        TTrendFile file(std::string(dir) + "/KOR_VEL.D", std::string(dir) + "/KOR_VEL.ND",
+                        H.Clock);
+        struct TLateFlush final : ITrendWriter {
+            test::TFakeClock& Clock;
+            TTrendFile& File;
+            TLateFlush(test::TFakeClock& c, TTrendFile& f) : Clock(c), File(f) {}
+            void WriteRecord(const TTrendRecord& r) override {
+                Clock.Advance(200);  // 12:16:00.100
+                File.WriteRecord(r);
+            }
+        } late(H.Clock, file);
+        H.Ctx->TrendWriter = &late;
+        H.Clock.SetLocal({2026, 12, 10, 12, 15, 59, 890});  // the cycle takes 10 ms
+        H.Script->Sample = [](std::uint64_t) { return 42.0; };
+        auto t = H.AddResource("3", 60000);
+        Control.Start();
+        ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+        H.Ctx->TrendWriter = nullptr;
+        EXPECT_EQ(H.Clock.LocalNow().Minute, 16);
+        TTrendRecord r;
+        r.Name = "host";
+        r.Time = TrendStamp({2026, 12, 10, 12, 15, 0, 0});
+        ASSERT_TRUE(file.ReadRecord(r));
+        EXPECT_EQ(r.Ping, 42);
+        r.Time = TrendStamp({2026, 12, 10, 12, 16, 0, 0});
+        EXPECT_FALSE(file.ReadRecord(r));
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(PingThreadTest, StartAfterStopResetsLevelReferenceAndPartialQuarter) {
