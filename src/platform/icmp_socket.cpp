@@ -247,8 +247,10 @@ std::unique_ptr<TIcmpEchoSocket> TIcmpEchoSocket::Open(TIcmpSocketKind kind) {
     SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     // Room for a few large replies at once (late ones included).
     SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, 1 << 20);
+    // ICMP errors about our requests come on the error queue: for a raw
+    // socket connected to its destination it is the only way they come.
+    SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
     if (kind == TIcmpSocketKind::Datagram) {
-        SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
         // Binding makes the kernel choose the identifier now, so it is known.
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -272,6 +274,26 @@ std::unique_ptr<TIcmpEchoSocket> TIcmpEchoSocket::Open(TIcmpSocketKind kind) {
         s->DiscardQueued();
     }
     return s;
+}
+
+void TIcmpEchoSocket::ConnectTo(std::uint32_t address) {
+    // The kernel hands a raw socket only packets from the address it is
+    // connected to, before it copies them for each socket: with many hosts
+    // the identifier filter then runs only on replies from our destination.
+    // A reply always comes from the address pinged; errors from routers on
+    // the way arrive on the error queue, matched by the request they quote.
+    if (Connected_ && ConnectedTo_ == address) return;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    Connected_ = ::connect(Fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+    ConnectedTo_ = address;
+    if (!Connected_) {
+        // Unconnected the socket still works, with the identifier filter only.
+        sockaddr none{};
+        none.sa_family = AF_UNSPEC;
+        ::connect(Fd_, &none, sizeof none);
+    }
 }
 
 bool TIcmpEchoSocket::AttachIdentifierFilter() {
@@ -318,7 +340,7 @@ int TIcmpEchoSocket::DiscardQueued() {
     // requests that timed out, stale errors. A ping socket's pending error
     // would fail the next send.
     int discarded = 0;
-    if (Kind_ == TIcmpSocketKind::Datagram) {
+    {
         int err = 0;
         socklen_t len = sizeof err;
         if (::getsockopt(Fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) ++discarded;
@@ -331,7 +353,7 @@ int TIcmpEchoSocket::DiscardQueued() {
         else if (errno != EINTR)
             break;
     }
-    if (Kind_ == TIcmpSocketKind::Datagram) {
+    {
         for (int i = 0; i < MaxReadsPerPass; ++i) {
             msghdr msg{};
             char control[256];
@@ -423,10 +445,14 @@ bool TIcmpEchoSocket::ReadErrorQueue(std::uint32_t address, TEchoResult& result)
         if (!ee) continue;
         // The error quotes our request (when it carries it) and names the
         // destination the request went to.
+        // A raw socket's error queue also holds errors about other pingers'
+        // requests to the same destination: only the identifier tells.
         const std::size_t got = std::min(static_cast<std::size_t>(n), Buffer_.size());
         if (got >= IcmpHeaderSize &&
-            (Buffer_[0] != EchoRequestType || Read16(&Buffer_[6]) != htons(Seq_)))
+            (Buffer_[0] != EchoRequestType || Read16(&Buffer_[6]) != htons(Seq_) ||
+             (Kind_ == TIcmpSocketKind::Raw && Read16(&Buffer_[4]) != Id_)))
             continue;
+        if (Kind_ == TIcmpSocketKind::Raw && got < IcmpHeaderSize) continue;
         if (msg.msg_namelen >= sizeof from && from.sin_addr.s_addr != address) continue;
         std::int32_t status;
         if (ee->ee_origin == SO_EE_ORIGIN_ICMP)
@@ -444,7 +470,7 @@ bool TIcmpEchoSocket::ReadErrorQueue(std::uint32_t address, TEchoResult& result)
 
 bool TIcmpEchoSocket::ReadQueued(std::uint32_t address, TEchoResult& result,
                                  std::int64_t& arrivalRealNs) {
-    if (Kind_ == TIcmpSocketKind::Datagram && ReadErrorQueue(address, result)) return true;
+    if (ReadErrorQueue(address, result)) return true;
     const std::uint16_t seq = htons(Seq_);
     for (int i = 0; i < MaxReadsPerPass; ++i) {
         TReceived in(Buffer_);
@@ -461,7 +487,7 @@ bool TIcmpEchoSocket::ReadQueued(std::uint32_t address, TEchoResult& result,
             }
             // A pending error raised by an ICMP message: its details wait on
             // the error queue.
-            if (Kind_ == TIcmpSocketKind::Datagram && ReadErrorQueue(address, result)) return true;
+            if (ReadErrorQueue(address, result)) return true;
             continue;
         }
         const std::span<const std::uint8_t> packet(
@@ -498,6 +524,7 @@ TEchoResult TIcmpEchoSocket::SendEcho(std::uint32_t address, std::span<const std
     }
     const std::int64_t deadline =
         NowNs(CLOCK_MONOTONIC) + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    if (Kind_ == TIcmpSocketKind::Raw) ConnectTo(address);
     ++Seq_;
     std::int64_t sentSteady = 0, sentReal = 0;
     result.Status = Send(address, data, deadline, wakeFd, sentSteady, sentReal);

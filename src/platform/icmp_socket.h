@@ -102,6 +102,7 @@ class TIcmpEchoSocket final : public IEchoSocket {
   private:
     TIcmpEchoSocket(int fd, TIcmpSocketKind kind, std::uint16_t id);
     bool AttachIdentifierFilter();
+    void ConnectTo(std::uint32_t address);
     // Sends the request; sentSteady and sentReal take the instant of the send.
     std::int32_t Send(std::uint32_t address, std::span<const std::uint8_t> data,
                       std::int64_t deadlineNs, int wakeFd, std::int64_t& sentSteady,
@@ -115,6 +116,8 @@ class TIcmpEchoSocket final : public IEchoSocket {
     std::uint16_t Id_;
     std::uint16_t Seq_ = 0;  // host order; the one in flight
     bool Filtered_ = false;
+    bool Connected_ = false;  // raw: connected to ConnectedTo_
+    std::uint32_t ConnectedTo_ = 0;
     std::vector<std::uint8_t> Buffer_;
 };
 
