@@ -422,9 +422,11 @@ void TPingThread::UpdateLevelReference(double s) {
 }
 
 bool TPingThread::ShowResults() {
-    if (StopRequested || TerminateRequested || !Ctx_->Sync) return false;
+    // A thread being destroyed (left behind in a call that returned late)
+    // touches nothing of the window: its row may belong to another resource.
+    if (StopRequested || TerminateRequested || Dying_ || !Ctx_->Sync) return false;
     return Ctx_->Sync->Synchronize([this] {
-        if (StopRequested || TerminateRequested || !Ctx_->Table) return;
+        if (StopRequested || TerminateRequested || Dying_ || !Ctx_->Table) return;
         TResourceTable& t = *Ctx_->Table;
         if (!StatusText.empty()) {
             const int col = Kind == '3' ? colPingText : Kind == '2' ? colReadText : colWriteText;
@@ -473,7 +475,7 @@ void TPingThread::QuarterHourCheck() {
     }
     const TLocalTime now = Clock().LocalNow();
     const int minute = now.Minute;
-    if (minute % 15 != 0 || minute == LastQuarter) return;
+    if (minute % 15 != 0 || minute == LastQuarter || Dying_) return;
     TrendRecord.Name = Address;
     // The record carries the minute seen here: the flush runs later on the
     // window thread, possibly after the minute has turned.
