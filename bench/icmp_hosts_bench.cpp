@@ -57,7 +57,7 @@ bool WriteGroupRange(const std::string& value) {
 
 // Allows ping sockets for every group while it lives; restores the old range.
 class TPingSocketsAllowed {
-public:
+  public:
     TPingSocketsAllowed() : Old_(ReadGroupRange()) {
         Ok_ = Old_ && WriteGroupRange("0 2147483647") &&
               TIcmpEchoSocket::Open(TIcmpSocketKind::Datagram) != nullptr;
@@ -69,7 +69,7 @@ public:
     TPingSocketsAllowed& operator=(const TPingSocketsAllowed&) = delete;
     bool Ok() const { return Ok_; }
 
-private:
+  private:
     std::optional<std::string> Old_;
     bool Ok_ = false;
 };
@@ -136,7 +136,8 @@ THostsRun RunHosts(int hosts, TIcmpSocketKind kind, bool distinct) {
     const std::uint64_t cycles0 = cycles();
     const auto t0 = std::chrono::steady_clock::now();
     runFor(MeasureFor);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     THostsRun run;
     run.CpuPercent = (ProcessCpuSeconds() - cpu0) / wall * 100;
     run.ExchangesPerS = static_cast<double>(cycles() - cycles0) / wall;

@@ -56,8 +56,8 @@ struct TFakeEchoScript {
     std::function<TEchoStep(std::size_t call, std::size_t size)> Next =
         [](std::size_t, std::size_t) { return TEchoStep{}; };
     TFakeClock* Clock = nullptr;
-    std::atomic<int> Entered{0};    // exchanges begun
-    std::atomic<int> Discards{0};   // DiscardQueued calls
+    std::atomic<int> Entered{0};      // exchanges begun
+    std::atomic<int> Discards{0};     // DiscardQueued calls
     std::int64_t DiscardTakesUs = 0;  // counter time each discard takes
     std::shared_ptr<TEchoLog> Log = std::make_shared<TEchoLog>();
 };
