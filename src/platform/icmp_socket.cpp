@@ -337,14 +337,12 @@ TIcmpEchoSocket::~TIcmpEchoSocket() { ::close(Fd_); }
 
 int TIcmpEchoSocket::DiscardQueued() {
     // Whatever is queued now answers nothing in flight: late replies of
-    // requests that timed out, stale errors. A ping socket's pending error
-    // would fail the next send.
+    // requests that timed out, stale errors. A pending socket error would
+    // fail the next send.
     int discarded = 0;
-    {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(Fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) ++discarded;
-    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(Fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) ++discarded;
     for (int i = 0; i < 4 * MaxReadsPerPass; ++i) {
         // A read of no bytes takes the whole datagram off the queue.
         const ssize_t n = ::recv(Fd_, Buffer_.data(), 0, MSG_DONTWAIT | MSG_TRUNC);
@@ -353,18 +351,16 @@ int TIcmpEchoSocket::DiscardQueued() {
         else if (errno != EINTR)
             break;
     }
-    {
-        for (int i = 0; i < MaxReadsPerPass; ++i) {
-            msghdr msg{};
-            char control[256];
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(Fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-            if (n >= 0)
-                ++discarded;
-            else if (errno != EINTR)
-                break;
-        }
+    for (int i = 0; i < MaxReadsPerPass; ++i) {
+        msghdr msg{};
+        char control[256];
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(Fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (n >= 0)
+            ++discarded;
+        else if (errno != EINTR)
+            break;
     }
     return discarded;
 }

@@ -70,8 +70,8 @@ class IEchoSocket {
     // Sends one echo request carrying data to address (IPv4, network byte
     // order) and waits up to timeoutMs for its reply or an ICMP error about
     // it. A readable wakeFd (-1: none) ends the wait early as a time-out.
-    // Packets that answer an earlier request are skipped; a stale error of a
-    // ping socket can fail the send, which DiscardQueued beforehand prevents.
+    // Packets that answer an earlier request are skipped; a stale socket
+    // error can fail the send, which DiscardQueued beforehand prevents.
     virtual TEchoResult SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                                  std::uint32_t timeoutMs, int wakeFd) = 0;
 };
@@ -81,6 +81,9 @@ class IEchoSocket {
 std::unique_ptr<IEchoSocket> OpenEchoSocket();
 using TEchoSocketOpener = std::function<std::unique_ptr<IEchoSocket>()>;
 
+// A raw socket carries a kernel filter on its identifier and is connected to
+// the address of its last exchange, so that the kernel hands it only its own
+// replies and errors.
 class TIcmpEchoSocket final : public IEchoSocket {
   public:
     // Opens a socket of the given kind; null when the system refuses it
