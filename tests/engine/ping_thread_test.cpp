@@ -440,7 +440,7 @@ TEST_F(PingThreadTest, StopHoldsFileAndHostKindsThroughTheGraceAndShowsNothing) 
     TMeasuringControl stopping(H.Table, H.Sync, SystemClock(), {300, 0, 2000, 0});
     const auto before = std::array{drive->CycleCount(), file->CycleCount(), host->CycleCount()};
     stopping.Stop();
-    EXPECT_GT(drive->CycleCount(), before[0] + 5);
+    EXPECT_GT(drive->CycleCount(), before[0] + 2);  // time passed for the threads
     EXPECT_LE(file->CycleCount(), before[1] + 1);
     EXPECT_LE(host->CycleCount(), before[2] + 1);
     for (const auto& t : {drive, file, host}) EXPECT_TRUE(t->WaitUntilParked(2000));
