@@ -48,9 +48,14 @@ void TMeasuringControl::Activate() {
 void TMeasuringControl::Close() {
     ForEachThread([](TPingThread& t) { t.RequestTerminate(); });
     WaitReleased(Delays_.CloseWaitMs);
+    // Every thread is told to end first and all share one grace period, so
+    // any number of threads stuck in kernel calls adds at most one grace.
+    ForEachThread([](TPingThread& t) { t.BeginDestroy(); });
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(Delays_.DestroyGraceMs);
     for (int r = 1; r < Table_.RowCount(); ++r) {
         if (const auto t = Table_.Thread(r)) {
-            t->Destroy(Delays_.DestroyGraceMs);
+            t->FinishDestroy(deadline);
             Table_.SetThread(r, nullptr);
         }
     }

@@ -17,7 +17,7 @@ class TSyncCaller;
 struct TMeasuringDelays {
     std::uint32_t StopWaitMs = 1000;     // Stop: time the threads get before suspension
     std::uint32_t CloseWaitMs = 1000;    // close: time after TerminateRequested
-    std::uint32_t DestroyGraceMs = 300;  // per thread, before it is left behind
+    std::uint32_t DestroyGraceMs = 300;  // before a stuck thread is left behind (shared at close)
     std::uint32_t DeleteWaitMs = 500;    // delete: after suspending all threads
 };
 

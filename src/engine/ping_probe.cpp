@@ -103,6 +103,9 @@ void TPingProbe::Cycle(TPingThread& t) {
 
     TEchoResult reply;
     reply.Status = echo_status::SocketUnusable;
+    // Stale packets are thrown away before the counter starts: the timed
+    // section holds the echo exchange alone.
+    if (Socket_) Socket_->DiscardQueued();
     std::int64_t us = t.TimedTransfer([&] {
         if (Socket_)
             reply = Socket_->SendEcho(t.IPAddress, {t.DataBuffer.get(), n},

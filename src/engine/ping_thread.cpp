@@ -12,12 +12,30 @@
 #include "engine/resource_table.h"
 #include "engine/speed_text.h"
 #include "engine/sync_caller.h"
-#include "platform/utf8.h"
+#include "trend/trend_file.h"
 
 namespace tarvik {
 namespace {
 
-constexpr std::size_t MaxText = 255;
+constexpr std::size_t MaxTextChars = 255;
+
+// The first maxChars characters of a UTF-8 text, never cutting one in two.
+// A character is a byte and the continuation bytes after it, at most four
+// bytes in all, so text that is not valid UTF-8 is still cut within
+// 4 * maxChars bytes.
+std::string CutToCharacters(const std::string& text, std::size_t maxChars) {
+    std::size_t chars = 0, i = 0;
+    while (i < text.size()) {
+        if (chars == maxChars) return text.substr(0, i);
+        std::size_t next = i + 1;
+        while (next < text.size() && next - i < 4 &&
+               (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
+            ++next;
+        i = next;
+        ++chars;
+    }
+    return text;
+}
 
 int NiceFor(TPriority level) {
     switch (level) {
@@ -78,7 +96,7 @@ void TPingThread::LoadSettings() {
     if (!Ctx_->Table) return;
     const TResourceTable& t = *Ctx_->Table;
     TSettings s;
-    s.Address = CutUtf8(t.Cell(colAddress, Row), MaxText);
+    s.Address = CutToCharacters(t.Cell(colAddress, Row), MaxTextChars);
     s.Interval = ParseCellInt(t.Cell(colInterval, Row));
     s.AutoSize = t.Cell(colAutoSize, Row) == "1";
     s.TestSize = ParseCellInt(t.Cell(colTestSize, Row));
@@ -160,16 +178,24 @@ void TPingThread::Wake() {
 }
 
 bool TPingThread::Destroy(std::uint32_t graceMs) {
+    BeginDestroy();
+    return FinishDestroy(std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs));
+}
+
+void TPingThread::BeginDestroy() {
     {
         std::lock_guard lock(M_);
         Dying_ = true;
     }
     Cv_.notify_all();
     Wake();
+}
+
+bool TPingThread::FinishDestroy(std::chrono::steady_clock::time_point deadline) {
     bool finished;
     {
         std::unique_lock lock(M_);
-        finished = Cv_.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return Finished_; });
+        finished = Cv_.wait_until(lock, deadline, [&] { return Finished_; });
     }
     if (Thread_.joinable()) {
         if (finished)
@@ -382,9 +408,11 @@ void TPingThread::UpdateLevelReference(double s) {
 }
 
 bool TPingThread::ShowResults() {
-    if (StopRequested || TerminateRequested || !Ctx_->Sync) return false;
+    // A thread being destroyed (left behind in a call that returned late)
+    // touches nothing of the window: its row may belong to another resource.
+    if (StopRequested || TerminateRequested || Dying_ || !Ctx_->Sync) return false;
     return Ctx_->Sync->Synchronize([this] {
-        if (StopRequested || TerminateRequested || !Ctx_->Table) return;
+        if (StopRequested || TerminateRequested || Dying_ || !Ctx_->Table) return;
         TResourceTable& t = *Ctx_->Table;
         if (!StatusText.empty()) {
             const int col = Kind == '3' ? colPingText : Kind == '2' ? colReadText : colWriteText;
@@ -431,9 +459,13 @@ void TPingThread::QuarterHourCheck() {
         Restart = true;
         Halted = false;
     }
-    const int minute = Clock().LocalNow().Minute;
-    if (minute % 15 != 0 || minute == LastQuarter) return;
+    const TLocalTime now = Clock().LocalNow();
+    const int minute = now.Minute;
+    if (minute % 15 != 0 || minute == LastQuarter || Dying_) return;
     TrendRecord.Name = Address;
+    // The record carries the minute seen here: the flush runs later on the
+    // window thread, possibly after the minute has turned.
+    TrendRecord.Time = TrendStamp(now);
     // When the window turned the call away (it is waiting for the threads),
     // the sums stay and a later cycle of the same minute tries again.
     if (Ctx_->Sync && Ctx_->Sync->Synchronize([this] { FlushTrend(); })) LastQuarter = minute;

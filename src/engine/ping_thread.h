@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -52,8 +53,10 @@ using TProbeFactory = std::function<std::unique_ptr<TProbe>(char kind, TPingThre
 
 // What the threads share with the window. Fields marked "window thread" are
 // only touched there (inside the synchronous call or by window code).
+// A thread left behind at close (stuck in a kernel call) keeps the context,
+// and through it the clock, alive until it has left.
 struct TEngineContext {
-    const IClock* Clock = &SystemClock();
+    TClockRef Clock;  // the system clock unless set
     std::shared_ptr<TSyncCaller> Sync;
     TProbeFactory Probes;
     TResourceTable* Table = nullptr;  // window thread
@@ -109,6 +112,11 @@ public:
     // behind (it keeps this object alive) and finishes on its own.
     // Returns whether the thread finished within the grace period.
     bool Destroy(std::uint32_t graceMs = 300);
+    // Destroy in two steps, so that many threads share one grace period:
+    // BeginDestroy tells the thread to end; FinishDestroy waits for it
+    // until the deadline and then joins it or leaves it behind.
+    void BeginDestroy();
+    bool FinishDestroy(std::chrono::steady_clock::time_point deadline);
     TResultsSnapshot Results() const;
     // True while the thread sits at a safe point because it is suspended.
     bool IsParked() const;

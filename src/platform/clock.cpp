@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <new>
 #include <thread>
 
 namespace tarvik {
@@ -45,8 +46,14 @@ public:
 }  // namespace
 
 IClock& SystemClock() {
-    static TSystemClock clock;
-    return clock;
+    // Constructed in static storage and never destroyed (see the header).
+    alignas(TSystemClock) static unsigned char storage[sizeof(TSystemClock)];
+    static TSystemClock* const clock = new (storage) TSystemClock;
+    return *clock;
+}
+
+std::shared_ptr<const IClock> SharedSystemClock() {
+    return std::shared_ptr<const IClock>(std::shared_ptr<const IClock>(), &SystemClock());
 }
 
 }  // namespace tarvik

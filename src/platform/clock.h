@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace tarvik {
 
@@ -31,7 +32,27 @@ public:
     virtual void SleepMs(std::uint32_t ms) const = 0;
 };
 
-// The process-wide real clock (steady_clock, localtime_r).
+// The process-wide real clock (steady_clock, localtime_r). It is never
+// destroyed: a measuring thread left behind in a hung call may still read it
+// while the process exits.
 IClock& SystemClock();
+// The same clock as a shared pointer (owning nothing).
+std::shared_ptr<const IClock> SharedSystemClock();
+
+// A clock as the measuring threads hold it. Given a shared pointer it shares
+// ownership, so that a thread left behind at close can still read the clock
+// after its other owners are gone; a plain pointer is borrowed and must
+// outlive every thread that uses it (the system clock always does).
+class TClockRef {
+public:
+    TClockRef() : P_(SharedSystemClock()) {}
+    TClockRef(const IClock* borrowed) : P_(std::shared_ptr<const IClock>(), borrowed) {}
+    TClockRef(std::shared_ptr<const IClock> shared) : P_(std::move(shared)) {}
+    const IClock* operator->() const { return P_.get(); }
+    const IClock& operator*() const { return *P_; }
+
+private:
+    std::shared_ptr<const IClock> P_;
+};
 
 }  // namespace tarvik

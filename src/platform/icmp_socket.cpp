@@ -1,10 +1,12 @@
 // Linux ICMP echo: ping sockets report ICMP errors on their error queue
-// (IP_RECVERR); raw sockets see every ICMP packet of the machine and keep
-// only what answers the request in flight. Round-trip times come from the
-// kernel's receive timestamp where it is available.
+// (IP_RECVERR); raw sockets would see every ICMP packet of the machine, so a
+// kernel filter on the echo identifier keeps only their own, and user space
+// keeps only what answers the request in flight. Round-trip times come from
+// the kernel's receive timestamp where it is available.
 #include "platform/icmp_socket.h"
 
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -243,11 +245,12 @@ std::unique_ptr<TIcmpEchoSocket> TIcmpEchoSocket::Open(TIcmpSocketKind kind) {
     SetIntOption(fd, IPPROTO_IP, IP_TTL, 32);
     SetIntOption(fd, IPPROTO_IP, IP_TOS, 0);
     SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
-    // Room for a few large replies at once: a raw socket also queues the
-    // replies of every other pinger on the machine.
+    // Room for a few large replies at once (late ones included).
     SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, 1 << 20);
+    // ICMP errors about our requests come on the error queue: for a raw
+    // socket connected to its destination it is the only way they come.
+    SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
     if (kind == TIcmpSocketKind::Datagram) {
-        SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
         // Binding makes the kernel choose the identifier now, so it is known.
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -263,8 +266,68 @@ std::unique_ptr<TIcmpEchoSocket> TIcmpEchoSocket::Open(TIcmpSocketKind kind) {
             (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
         ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
         s->Id_ = NextRawIdentifier();
+        // Without the kernel filter every thread reads every pinger's
+        // replies, a cost that grows with the square of the host count; the
+        // socket still works without it.
+        s->Filtered_ = s->AttachIdentifierFilter();
+        // Packets queued before the filter was in place.
+        s->DiscardQueued();
     }
     return s;
+}
+
+void TIcmpEchoSocket::ConnectTo(std::uint32_t address) {
+    // The kernel hands a raw socket only packets from the address it is
+    // connected to, before it copies them for each socket: with many hosts
+    // the identifier filter then runs only on replies from our destination.
+    // A reply always comes from the address pinged; errors from routers on
+    // the way arrive on the error queue, matched by the request they quote.
+    if (Connected_ && ConnectedTo_ == address) return;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    Connected_ = ::connect(Fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+    ConnectedTo_ = address;
+    if (!Connected_) {
+        // Unconnected the socket still works, with the identifier filter only.
+        sockaddr none{};
+        none.sa_family = AF_UNSPEC;
+        ::connect(Fd_, &none, sizeof none);
+    }
+}
+
+bool TIcmpEchoSocket::AttachIdentifierFilter() {
+    // The packet starts at its IP header. X holds the offset of the ICMP
+    // header; for an error, the offset of the quoted request's ICMP header
+    // minus 8. Loads past the end of the packet drop it.
+    const std::uint32_t id = ntohs(Id_);
+    constexpr std::uint32_t Keep = 0x40000;  // more than any IP packet
+    sock_filter code[] = {
+        /* 0 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = IP header length
+        /* 1 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // A = ICMP type
+        /* 2 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 2),
+        /* 3 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),  // the reply's identifier
+        /* 4 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 14, 15),
+        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_DEST_UNREACH, 4, 0),
+        /* 6 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_SOURCE_QUENCH, 3, 0),
+        /* 7 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TIME_EXCEEDED, 2, 0),
+        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_PARAMETERPROB, 1, 0),
+        /* 9 */ BPF_STMT(BPF_RET | BPF_K, 0),
+        // An error quotes the IP header of the request and its first 8 bytes.
+        /* 10 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),  // quoted version and length
+        /* 11 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0F),
+        /* 12 */ BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),
+        /* 13 */ BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),
+        /* 14 */ BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        /* 15 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),  // quoted ICMP type
+        /* 16 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHO, 0, 3),
+        /* 17 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 12),  // quoted identifier
+        /* 18 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        /* 19 */ BPF_STMT(BPF_RET | BPF_K, Keep),
+        /* 20 */ BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    return ::setsockopt(Fd_, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
 TIcmpEchoSocket::TIcmpEchoSocket(int fd, TIcmpSocketKind kind, std::uint16_t id)
@@ -272,29 +335,34 @@ TIcmpEchoSocket::TIcmpEchoSocket(int fd, TIcmpSocketKind kind, std::uint16_t id)
 
 TIcmpEchoSocket::~TIcmpEchoSocket() { ::close(Fd_); }
 
-void TIcmpEchoSocket::Drain() {
+int TIcmpEchoSocket::DiscardQueued() {
     // Whatever is queued now answers nothing in flight: late replies of
-    // requests that timed out, other pingers' traffic, stale errors. A ping
-    // socket's pending error would fail the next send.
-    if (Kind_ == TIcmpSocketKind::Datagram) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(Fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-    }
+    // requests that timed out, stale errors. A pending socket error would
+    // fail the next send.
+    int discarded = 0;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(Fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) ++discarded;
     for (int i = 0; i < 4 * MaxReadsPerPass; ++i) {
-        const ssize_t n = ::recv(Fd_, Buffer_.data(), Buffer_.size(), MSG_DONTWAIT);
-        if (n < 0 && errno != EINTR) break;
+        // A read of no bytes takes the whole datagram off the queue.
+        const ssize_t n = ::recv(Fd_, Buffer_.data(), 0, MSG_DONTWAIT | MSG_TRUNC);
+        if (n >= 0)
+            ++discarded;
+        else if (errno != EINTR)
+            break;
     }
-    if (Kind_ == TIcmpSocketKind::Datagram) {
-        for (int i = 0; i < MaxReadsPerPass; ++i) {
-            msghdr msg{};
-            char control[256];
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(Fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-            if (n < 0 && errno != EINTR) break;
-        }
+    for (int i = 0; i < MaxReadsPerPass; ++i) {
+        msghdr msg{};
+        char control[256];
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(Fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (n >= 0)
+            ++discarded;
+        else if (errno != EINTR)
+            break;
     }
+    return discarded;
 }
 
 std::int32_t TIcmpEchoSocket::Send(std::uint32_t address, std::span<const std::uint8_t> data,
@@ -373,10 +441,14 @@ bool TIcmpEchoSocket::ReadErrorQueue(std::uint32_t address, TEchoResult& result)
         if (!ee) continue;
         // The error quotes our request (when it carries it) and names the
         // destination the request went to.
+        // A raw socket's error queue also holds errors about other pingers'
+        // requests to the same destination: only the identifier tells.
         const std::size_t got = std::min(static_cast<std::size_t>(n), Buffer_.size());
         if (got >= IcmpHeaderSize &&
-            (Buffer_[0] != EchoRequestType || Read16(&Buffer_[6]) != htons(Seq_)))
+            (Buffer_[0] != EchoRequestType || Read16(&Buffer_[6]) != htons(Seq_) ||
+             (Kind_ == TIcmpSocketKind::Raw && Read16(&Buffer_[4]) != Id_)))
             continue;
+        if (Kind_ == TIcmpSocketKind::Raw && got < IcmpHeaderSize) continue;
         if (msg.msg_namelen >= sizeof from && from.sin_addr.s_addr != address) continue;
         std::int32_t status;
         if (ee->ee_origin == SO_EE_ORIGIN_ICMP)
@@ -394,7 +466,7 @@ bool TIcmpEchoSocket::ReadErrorQueue(std::uint32_t address, TEchoResult& result)
 
 bool TIcmpEchoSocket::ReadQueued(std::uint32_t address, TEchoResult& result,
                                  std::int64_t& arrivalRealNs) {
-    if (Kind_ == TIcmpSocketKind::Datagram && ReadErrorQueue(address, result)) return true;
+    if (ReadErrorQueue(address, result)) return true;
     const std::uint16_t seq = htons(Seq_);
     for (int i = 0; i < MaxReadsPerPass; ++i) {
         TReceived in(Buffer_);
@@ -411,7 +483,7 @@ bool TIcmpEchoSocket::ReadQueued(std::uint32_t address, TEchoResult& result,
             }
             // A pending error raised by an ICMP message: its details wait on
             // the error queue.
-            if (Kind_ == TIcmpSocketKind::Datagram && ReadErrorQueue(address, result)) return true;
+            if (ReadErrorQueue(address, result)) return true;
             continue;
         }
         const std::span<const std::uint8_t> packet(
@@ -448,7 +520,7 @@ TEchoResult TIcmpEchoSocket::SendEcho(std::uint32_t address, std::span<const std
     }
     const std::int64_t deadline =
         NowNs(CLOCK_MONOTONIC) + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
-    Drain();
+    if (Kind_ == TIcmpSocketKind::Raw) ConnectTo(address);
     ++Seq_;
     std::int64_t sentSteady = 0, sentReal = 0;
     result.Status = Send(address, data, deadline, wakeFd, sentSteady, sentReal);

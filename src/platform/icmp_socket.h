@@ -62,9 +62,16 @@ struct TEchoResult {
 class IEchoSocket {
   public:
     virtual ~IEchoSocket() = default;
+    // Throws away whatever the socket has queued: late replies of requests
+    // that timed out, stale errors. Called before each exchange and outside
+    // its timing, so that the exchange measures the echo alone. Returns the
+    // number of packets and errors discarded.
+    virtual int DiscardQueued() { return 0; }
     // Sends one echo request carrying data to address (IPv4, network byte
     // order) and waits up to timeoutMs for its reply or an ICMP error about
     // it. A readable wakeFd (-1: none) ends the wait early as a time-out.
+    // Packets that answer an earlier request are skipped; a stale socket
+    // error can fail the send, which DiscardQueued beforehand prevents.
     virtual TEchoResult SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                                  std::uint32_t timeoutMs, int wakeFd) = 0;
 };
@@ -74,6 +81,9 @@ class IEchoSocket {
 std::unique_ptr<IEchoSocket> OpenEchoSocket();
 using TEchoSocketOpener = std::function<std::unique_ptr<IEchoSocket>()>;
 
+// A raw socket carries a kernel filter on its identifier and is connected to
+// the address of its last exchange, so that the kernel hands it only its own
+// replies and errors.
 class TIcmpEchoSocket final : public IEchoSocket {
   public:
     // Opens a socket of the given kind; null when the system refuses it
@@ -83,15 +93,19 @@ class TIcmpEchoSocket final : public IEchoSocket {
     TIcmpEchoSocket(const TIcmpEchoSocket&) = delete;
     TIcmpEchoSocket& operator=(const TIcmpEchoSocket&) = delete;
 
+    int DiscardQueued() override;
     TEchoResult SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                          std::uint32_t timeoutMs, int wakeFd) override;
     TIcmpSocketKind Kind() const { return Kind_; }
     // The echo identifier in network byte order, as it appears in packets.
     std::uint16_t Identifier() const { return Id_; }
+    // Whether the kernel filter on the identifier is attached (raw sockets).
+    bool KernelFiltered() const { return Filtered_; }
 
   private:
     TIcmpEchoSocket(int fd, TIcmpSocketKind kind, std::uint16_t id);
-    void Drain();
+    bool AttachIdentifierFilter();
+    void ConnectTo(std::uint32_t address);
     // Sends the request; sentSteady and sentReal take the instant of the send.
     std::int32_t Send(std::uint32_t address, std::span<const std::uint8_t> data,
                       std::int64_t deadlineNs, int wakeFd, std::int64_t& sentSteady,
@@ -104,6 +118,9 @@ class TIcmpEchoSocket final : public IEchoSocket {
     TIcmpSocketKind Kind_;
     std::uint16_t Id_;
     std::uint16_t Seq_ = 0;  // host order; the one in flight
+    bool Filtered_ = false;
+    bool Connected_ = false;  // raw: connected to ConnectedTo_
+    std::uint32_t ConnectedTo_ = 0;
     std::vector<std::uint8_t> Buffer_;
 };
 

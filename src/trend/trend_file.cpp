@@ -653,7 +653,9 @@ void TTrendFile::WriteRecord(const TTrendRecord& record) {
         return;
     }
     TTrendRecord copy = record;
-    copy.Time = TrendStamp(Clock_.LocalNow());
+    // A measuring thread stamps the record with the minute it decided the
+    // quarter hour in; only an unstamped record takes the current minute.
+    if (copy.Time == 0) copy.Time = TrendStamp(Clock_.LocalNow());
     std::int64_t minute = 0;
     if (!StampMinute(copy.Time, minute)) {
         return;

@@ -108,7 +108,8 @@ class TTrendFile final : public ITrendWriter {
     // from the data's records (written back when the files are writable).
     bool IndexRebuilt() const { return Rebuilt_; }
 
-    // Appends the record stamped with the current minute. The record goes at
+    // Appends the record with its own stamp, or stamped with the current
+    // minute when its Time is 0. The record goes at
     // the real end of the data file and reaches the disk before its index
     // entry, so the index never names a record that is not there.
     void WriteRecord(const TTrendRecord& record) override;

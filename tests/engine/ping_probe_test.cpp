@@ -193,6 +193,24 @@ TEST(PingProbeSpeed, FormulaAndTimeSource) {
     EXPECT_EQ(FormatSpeed(cases[0].Speed), "    53.33 KBps");
 }
 
+TEST(PingProbeSpeed, StaleRepliesAreDiscardedBeforeTheTimedExchange) {
+    // Throwing away a busy raw socket's queue takes 40 ms here; the exchange
+    // itself 1 ms. Only the exchange may count.
+    TPingRig R;
+    R.Echo->DiscardTakesUs = 40000;
+    std::vector<int> discardsAtSend;
+    R.Echo->Next = [&](std::size_t, std::size_t) {
+        discardsAtSend.push_back(R.Echo->Discards);
+        return TEchoStep{};
+    };
+    auto t = R.AddHost("10.0.0.1", 1000, false, 4096);
+    R.Control.Start();
+    ASSERT_TRUE(R.CyclesDone(t, 1));
+    ASSERT_TRUE(R.Tick(t, 1000, 2));
+    EXPECT_EQ(discardsAtSend, (std::vector<int>{1, 2}));  // one before each exchange
+    EXPECT_DOUBLE_EQ(t->Results().PingSpeed, 4 * 2000000.0 / 1000);
+}
+
 TEST(PingProbeSpeed, TimeoutGivesZeroAndShrinksTheSize) {
     TPingRig R;
     R.Echo->Next = [](std::size_t call, std::size_t) {

@@ -1,10 +1,14 @@
 #include "engine/ping_thread.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "engine/measuring_control.h"
 #include "engine/speed_text.h"
 #include "support/engine_harness.h"
+#include "trend/trend_file.h"
 
 namespace tarvik {
 namespace {
@@ -139,6 +143,91 @@ TEST_F(PingThreadTest, LevelReferenceFollowsTheHighestThenBlockMeans) {
     EXPECT_DOUBLE_EQ(t->Results().LevelReference, base);
     t->UpdateLevelReference(20);
     EXPECT_DOUBLE_EQ(t->Results().LevelReference, 20);
+}
+
+TEST_F(PingThreadTest, ZerosAmongTheFirst100SamplesDoNotCountTowardsTheReference) {
+    auto t = H.AddResource("3", 1000);  // stays parked: drive the rule directly
+    for (int i = 0; i < 50; ++i) t->UpdateLevelReference(10);
+    for (int i = 0; i < 30; ++i) t->UpdateLevelReference(0);  // failed exchanges
+    for (int i = 0; i < 49; ++i) t->UpdateLevelReference(10);
+    EXPECT_EQ(t->UpperBase, 0);  // 99 samples above 0 so far: no block yet
+    EXPECT_EQ(t->Results().LevelReference, 10);
+    t->UpdateLevelReference(10);
+    EXPECT_EQ(t->UpperBase, 10);  // the mean of the 100 samples above 0
+    EXPECT_EQ(t->Results().LevelReference, 10);
+}
+
+TEST_F(PingThreadTest, TrendSumsGoIntoTheFieldsOfTheKind) {
+    // Every speed field holds a value; only those of the kind may be summed
+    // (the others can be left from before an edit changed the kind).
+    struct TCase {
+        const char* Kind;
+        double Read, Write, Ping;
+    };
+    const TCase cases[] = {{"1", 5, 3, 0}, {"2", 5, 0, 0}, {"3", 0, 0, 5}};
+    H.Clock.SetLocal({2026, 12, 10, 12, 14, 0, 0});
+    H.Script->Sample = [](std::uint64_t) { return 5.0; };
+    H.Script->WriteSample = [](std::uint64_t) { return 3.0; };
+    H.Script->InCycle = [](TPingThread& th) { th.WriteSpeed = th.ReadSpeed = th.PingSpeed = 7; };
+    std::vector<std::shared_ptr<TPingThread>> threads;
+    for (const auto& c : cases) threads.push_back(H.AddResource(c.Kind, 1000, c.Kind));
+    Control.Start();
+    auto allParkedAfter = [&](std::uint64_t n) {
+        return H.PumpUntil([&] {
+            for (const auto& t : threads)
+                if (t->CycleCount() != n || !t->IsParked()) return false;
+            return true;
+        });
+    };
+    ASSERT_TRUE(allParkedAfter(1));
+    H.Clock.SetLocal({2026, 12, 10, 12, 15, 0, 0});
+    Control.Activate();
+    ASSERT_TRUE(allParkedAfter(2));
+    ASSERT_EQ(H.Writer.Entries.size(), std::size(cases));
+    for (const auto& c : cases) {
+        const auto e = std::find_if(H.Writer.Entries.begin(), H.Writer.Entries.end(),
+                                    [&](const auto& x) { return x.Record.Name == c.Kind; });
+        ASSERT_NE(e, H.Writer.Entries.end()) << c.Kind;
+        EXPECT_EQ(e->Record.Read, c.Read) << c.Kind;
+        EXPECT_EQ(e->Record.Write, c.Write) << c.Kind;
+        EXPECT_EQ(e->Record.Ping, c.Ping) << c.Kind;
+    }
+}
+
+TEST_F(PingThreadTest, TrendRecordCarriesTheMinuteTheThreadSaw) {
+    // The cycle ends at 12:15:59.900; the window runs the flush after the
+    // minute has turned. The record still belongs to the 12:15 slot.
+    char dir[] = "/tmp/tarvik_stamp_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    {
+        TTrendFile file(std::string(dir) + "/KOR_VEL.D", std::string(dir) + "/KOR_VEL.ND",
+                        H.Clock);
+        struct TLateFlush final : ITrendWriter {
+            test::TFakeClock& Clock;
+            TTrendFile& File;
+            TLateFlush(test::TFakeClock& c, TTrendFile& f) : Clock(c), File(f) {}
+            void WriteRecord(const TTrendRecord& r) override {
+                Clock.Advance(200);  // 12:16:00.100
+                File.WriteRecord(r);
+            }
+        } late(H.Clock, file);
+        H.Ctx->TrendWriter = &late;
+        H.Clock.SetLocal({2026, 12, 10, 12, 15, 59, 890});  // the cycle takes 10 ms
+        H.Script->Sample = [](std::uint64_t) { return 42.0; };
+        auto t = H.AddResource("3", 60000);
+        Control.Start();
+        ASSERT_TRUE(H.PumpUntil([&] { return t->CycleCount() == 1 && t->IsParked(); }));
+        H.Ctx->TrendWriter = nullptr;
+        EXPECT_EQ(H.Clock.LocalNow().Minute, 16);
+        TTrendRecord r;
+        r.Name = "host";
+        r.Time = TrendStamp({2026, 12, 10, 12, 15, 0, 0});
+        ASSERT_TRUE(file.ReadRecord(r));
+        EXPECT_EQ(r.Ping, 42);
+        r.Time = TrendStamp({2026, 12, 10, 12, 16, 0, 0});
+        EXPECT_FALSE(file.ReadRecord(r));
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(PingThreadTest, StartAfterStopResetsLevelReferenceAndPartialQuarter) {
@@ -289,6 +378,74 @@ TEST_F(PingThreadTest, LoadSettingsParsesAndForcesANewLookupOnlyForANewAddress) 
     EXPECT_EQ(t->Address, "example.net");
 }
 
+TEST_F(PingThreadTest, LoadSettingsCutsTheAddressAt255Characters) {
+    auto repeat = [](const std::string& piece, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += piece;
+        return s;
+    };
+    struct TCase {
+        const char* Why;
+        std::string Cell, Address;
+    };
+    const TCase cases[] = {
+        // 205 characters in 405 bytes: a valid path, kept whole.
+        {"non-ASCII under 255 characters", "/mnt/" + repeat("\xC3\xA4", 200),
+         "/mnt/" + repeat("\xC3\xA4", 200)},
+        {"255 characters", repeat("\xE2\x82\xAC", 255), repeat("\xE2\x82\xAC", 255)},
+        {"over 255 characters, cut on a boundary", "/" + repeat("\xE2\x82\xAC", 300),
+         "/" + repeat("\xE2\x82\xAC", 254)},
+        {"four-byte characters", repeat("\xF0\x9F\x93\x81", 256),
+         repeat("\xF0\x9F\x93\x81", 255)},
+        {"ASCII", repeat("a", 300), repeat("a", 255)},
+    };
+    auto t = H.AddResource("7", 1000);  // an unknown kind: no cycles, only settings
+    Control.Start();
+    for (const auto& c : cases) {
+        H.Table.SetCell(colAddress, 1, c.Cell);
+        // Each pass shows "Testing..." once and then waits for new settings.
+        const std::size_t shown = H.Shown.size();
+        t->LoadSettings();
+        ASSERT_TRUE(H.PumpUntil([&] { return H.Shown.size() > shown && t->IsParked(); }));
+        EXPECT_EQ(t->Address, c.Address) << c.Why << ": " << t->Address.size() << " bytes";
+    }
+}
+
+TEST_F(PingThreadTest, StopHoldsFileAndHostKindsThroughTheGraceAndShowsNothing) {
+    // Back-to-back cycles; the kind "1" thread goes on cycling while stopped
+    // and shows that time passes for the others.
+    H.Script->CycleMs = 100;
+    auto drive = H.AddResource("1", 10, "/mnt/d");
+    auto file = H.AddResource("2", 10, "/mnt/f");
+    auto host = H.AddResource("3", 10, "host");
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] {
+        return drive->CycleCount() >= 3 && file->CycleCount() >= 3 && host->CycleCount() >= 3;
+    }));
+    // The window side of Stop, step by step, still answering display calls.
+    for (const auto& t : {drive, file, host}) t->RequestStop();
+    const auto fileCycles = file->CycleCount(), hostCycles = host->CycleCount();
+    const auto driveCycles = drive->CycleCount();
+    const std::size_t shown = H.Shown.size();
+    ASSERT_TRUE(H.PumpUntil([&] { return drive->CycleCount() >= driveCycles + 50; }));
+    EXPECT_LE(file->CycleCount(), fileCycles + 1);  // at most the cycle under way
+    EXPECT_LE(host->CycleCount(), hostCycles + 1);
+    EXPECT_EQ(H.Shown.size(), shown);  // no display update while stopping
+
+    // Stop itself, with a real grace period on the window's clock.
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] {
+        return file->CycleCount() >= fileCycles + 5 && host->CycleCount() >= hostCycles + 5;
+    }));
+    TMeasuringControl stopping(H.Table, H.Sync, SystemClock(), {300, 0, 2000, 0});
+    const auto before = std::array{drive->CycleCount(), file->CycleCount(), host->CycleCount()};
+    stopping.Stop();
+    EXPECT_GT(drive->CycleCount(), before[0] + 2);  // time passed for the threads
+    EXPECT_LE(file->CycleCount(), before[1] + 1);
+    EXPECT_LE(host->CycleCount(), before[2] + 1);
+    for (const auto& t : {drive, file, host}) EXPECT_TRUE(t->WaitUntilParked(2000));
+}
+
 TEST_F(PingThreadTest, UnknownKindShowsTestingAndWaitsWithoutSpinning) {
     auto t = H.AddResource("7", 1);
     Control.Start();
@@ -384,6 +541,142 @@ TEST_F(PingThreadTest, CloseLeavesAThreadStuckInAProbeBehind) {
     for (int i = 0; i < 400 && !weak.expired(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(weak.expired());
+}
+
+// Holds the threads that enter it, like calls on a dead network mount,
+// until the test releases them.
+struct TGate {
+    std::mutex M;
+    std::condition_variable Cv;
+    int Inside = 0;
+    bool Open = false;
+    void Pass() {
+        std::unique_lock lock(M);
+        ++Inside;
+        Cv.notify_all();
+        Cv.wait(lock, [&] { return Open; });
+    }
+    int Count() {
+        std::lock_guard lock(M);
+        return Inside;
+    }
+    void Release() {
+        std::lock_guard lock(M);
+        Open = true;
+        Cv.notify_all();
+    }
+};
+
+bool AllExpire(const std::vector<std::weak_ptr<TPingThread>>& threads) {
+    for (int i = 0; i < 1000; ++i) {
+        if (std::all_of(threads.begin(), threads.end(), [](const auto& w) { return w.expired(); }))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+TEST_F(PingThreadTest, StuckThreadsShareOneGraceAtClose) {
+    constexpr int Stuck = 10;
+    constexpr std::uint32_t GraceMs = 300;
+    auto gate = std::make_shared<TGate>();
+    H.Script->InCycle = [gate](TPingThread&) { gate->Pass(); };
+    std::vector<std::weak_ptr<TPingThread>> threads;
+    for (int i = 0; i < Stuck; ++i) threads.push_back(H.AddResource("2", 1000));
+    Control.Start();
+    ASSERT_TRUE(H.PumpUntil([&] { return gate->Count() == Stuck; }));
+    TMeasuringControl closing(H.Table, H.Sync, H.Clock, {0, 0, GraceMs, 0});
+    const auto start = std::chrono::steady_clock::now();
+    closing.Close();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(GraceMs));
+    // One grace each would be 3 s.
+    EXPECT_LT(took, std::chrono::milliseconds(5 * GraceMs));
+    gate->Release();
+    EXPECT_TRUE(AllExpire(threads));
+}
+
+// A clock that counts the calls made after its owners let it go. Its memory
+// is never freed, so such a call is counted rather than undefined.
+class TWatchedClock final : public IClock {
+public:
+    std::uint64_t TickMs() const override { return Note(), 1000; }
+    std::int64_t Counter() const override { return Note(), 0; }
+    std::int64_t CounterFrequency() const override { return Note(), 1'000'000'000; }
+    TLocalTime LocalNow() const override { return Note(), TLocalTime{2026, 12, 10, 12, 1, 0, 0}; }
+    void SleepMs(std::uint32_t) const override { Note(); }
+    std::atomic<bool> Released{false};
+    mutable std::atomic<int> LateCalls{0};
+
+private:
+    void Note() const {
+        if (Released) ++LateCalls;
+    }
+};
+
+// One cycle whose timed transfer blocks in the gate; after it the cycle ends
+// as every probe's does.
+class TBlockingProbe final : public TProbe {
+public:
+    explicit TBlockingProbe(std::shared_ptr<TGate> gate) : Gate_(std::move(gate)) {}
+    void RunLoop(TPingThread& t) override {
+        while (!t.Restart) {
+            if (!t.BeginCycle()) break;
+            t.TimedTransfer([&] { Gate_->Pass(); });
+            t.ShowResults();
+            t.EndCycle();
+        }
+    }
+    void Close(TPingThread&) override {}
+
+private:
+    std::shared_ptr<TGate> Gate_;
+};
+
+TEST(PingThreadShutdown, AThreadReleasedAfterShutdownTouchesOnlyWhatItKeepsAlive) {
+    static TWatchedClock clock;  // outlives every thread
+    auto gate = std::make_shared<TGate>();
+    std::weak_ptr<TPingThread> weak;
+    {
+        // The window: its grid on the heap, so that a late touch of it is a
+        // use after free that AddressSanitizer reports.
+        auto table = std::make_unique<TResourceTable>();
+        auto sync = std::make_shared<TSyncCaller>();
+        auto ctx = std::make_shared<TEngineContext>();
+        ctx->Clock = std::shared_ptr<const IClock>(&clock, [](const IClock*) {
+            clock.Released = true;  // the last owner let it go
+        });
+        ctx->Sync = sync;
+        ctx->Table = table.get();
+        ctx->ApplyOsPriority = false;
+        ctx->Probes = [gate](char, TPingThread&) { return std::make_unique<TBlockingProbe>(gate); };
+        const int r = table->AddRow();
+        table->SetCell(colAddress, r, "/mnt/hung");
+        table->SetCell(colKind, r, "2");
+        table->SetCell(colInterval, r, "1000");
+        auto t = TPingThread::Create(r, ctx);
+        table->SetThread(r, t);
+        t->LoadSettings();
+        weak = t;
+        t.reset();
+        ctx.reset();
+        TMeasuringControl control(*table, sync, clock, {0, 0, 100, 0});
+        control.Start();
+        // The window answers display calls until the thread is stuck.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (gate->Count() == 0 && std::chrono::steady_clock::now() < end) {
+            sync->RunPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(gate->Count(), 1);
+        control.Close();  // leaves the stuck thread behind
+        EXPECT_FALSE(weak.expired());
+    }  // the window, its grid, its synchronous caller and its context go
+    EXPECT_FALSE(clock.Released);  // the thread still shares it
+    gate->Release();  // the hung call returns after shutdown
+    EXPECT_TRUE(AllExpire({weak}));
+    EXPECT_TRUE(clock.Released);
+    EXPECT_EQ(clock.LateCalls, 0);
 }
 
 }  // namespace

@@ -261,6 +261,38 @@ TEST(IcmpSocket, ConcurrentPingersDoNotConfuseTheMatch) {
 
 // ---- failures in namespaces of the test's own --------------------------
 
+TEST(IcmpSocket, RawSocketIsHandedOnlyItsOwnRepliesAndErrors) {
+    std::string why;
+    auto net = TRoutedNetns::Create(why);
+    if (!net) GTEST_SKIP() << why;
+    std::unique_ptr<TIcmpEchoSocket> mine, other;
+    net->A->Run([&] {
+        mine = TIcmpEchoSocket::Open(TIcmpSocketKind::Raw);
+        other = TIcmpEchoSocket::Open(TIcmpSocketKind::Raw);
+    });
+    if (!mine || !other) GTEST_SKIP() << "no raw ICMP socket here (needs root or CAP_NET_RAW)";
+    ASSERT_TRUE(mine->KernelFiltered());
+    const auto data = Payload(512, 9);
+    ASSERT_EQ(mine->SendEcho(Addr("10.99.1.2"), data, 1000, -1).Status, 0);
+    mine->DiscardQueued();
+    // Another pinger's replies (from the host this socket pings too, where
+    // only the identifier tells them apart, and from loopback) and the
+    // errors about its requests never reach this socket's queues.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(other->SendEcho(Addr("10.99.1.2"), data, 1000, -1).Status, 0);
+        EXPECT_EQ(other->SendEcho(Loopback, data, 1000, -1).Status, 0);
+        // The router sends a burst of 5 unreachable errors, then 1 a second.
+        if (i < 3) {
+            EXPECT_EQ(other->SendEcho(Addr("10.99.2.1"), data, 1000, -1).Status, 11003);
+        }
+    }
+    EXPECT_EQ(mine->DiscardQueued(), 0);
+    // Its own still do.
+    EXPECT_EQ(mine->SendEcho(Addr("10.99.1.2"), data, 1000, -1).Status, 0);
+    EXPECT_EQ(mine->SendEcho(Addr("10.99.2.1"), data, 1000, -1).Status, 11003);
+    EXPECT_EQ(mine->SendEcho(Loopback, data, 1000, -1).Status, 0);
+}
+
 class IcmpRoutedTest : public ::testing::TestWithParam<TIcmpSocketKind> {
   protected:
     void SetUp() override {

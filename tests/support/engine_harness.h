@@ -24,6 +24,8 @@ class TScriptedProbe final : public TProbe {
 public:
     struct TScript {
         std::function<double(std::uint64_t cycle)> Sample = [](std::uint64_t) { return 10.0; };
+        // Kind "1": the write sample when set (else Sample).
+        std::function<double(std::uint64_t cycle)> WriteSample;
         std::uint32_t CycleMs = 10;
         std::int64_t TimeUs = 5000;
         TFakeClock* Clock = nullptr;  // advanced by CycleMs per cycle when set
@@ -40,9 +42,9 @@ public:
             const double s = Script_->Sample(t.CycleCount());
             switch (t.Kind) {
                 case '1':
-                    t.WriteSpeed = s;
+                    t.WriteSpeed = Script_->WriteSample ? Script_->WriteSample(t.CycleCount()) : s;
                     t.ReadSpeed = s;
-                    t.AddSample(t.WriteHistory, s);
+                    t.AddSample(t.WriteHistory, t.WriteSpeed);
                     t.AddSample(t.ReadHistory, s);
                     t.UpdateLevelReference(t.ReadSpeed);
                     break;
@@ -91,7 +93,7 @@ public:
           Writer(Clock) {
         Script->Clock = &Clock;
         Ctx = std::make_shared<TEngineContext>();
-        Ctx->Clock = &Clock;
+        Ctx->Clock = std::shared_ptr<const IClock>(SharedClock);
         Ctx->Sync = Sync;
         Ctx->Table = &Table;
         Ctx->TrendWriter = &Writer;
@@ -139,7 +141,10 @@ public:
         int Row, Col;
         std::string Text;
     };
-    TFakeClock Clock{{2026, 12, 10, 12, 0, 0, 0}};
+    // Shared with the context, as the window shares its clock with the threads.
+    std::shared_ptr<TFakeClock> SharedClock =
+        std::make_shared<TFakeClock>(TLocalTime{2026, 12, 10, 12, 0, 0, 0});
+    TFakeClock& Clock = *SharedClock;
     TResourceTable Table;
     std::shared_ptr<TSyncCaller> Sync;
     std::shared_ptr<TScriptedProbe::TScript> Script;

@@ -56,13 +56,21 @@ struct TFakeEchoScript {
     std::function<TEchoStep(std::size_t call, std::size_t size)> Next =
         [](std::size_t, std::size_t) { return TEchoStep{}; };
     TFakeClock* Clock = nullptr;
-    std::atomic<int> Entered{0};  // exchanges begun
+    std::atomic<int> Entered{0};      // exchanges begun
+    std::atomic<int> Discards{0};     // DiscardQueued calls
+    std::int64_t DiscardTakesUs = 0;  // counter time each discard takes
     std::shared_ptr<TEchoLog> Log = std::make_shared<TEchoLog>();
 };
 
 class TFakeEchoSocket final : public IEchoSocket {
   public:
     explicit TFakeEchoSocket(std::shared_ptr<TFakeEchoScript> script) : S_(std::move(script)) {}
+
+    int DiscardQueued() override {
+        ++S_->Discards;
+        if (S_->Clock) S_->Clock->AdvanceNs(S_->DiscardTakesUs * 1000);
+        return 0;
+    }
 
     TEchoResult SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                          std::uint32_t timeoutMs, int wakeFd) override {
@@ -104,6 +112,8 @@ class TRecordingEchoSocket final : public IEchoSocket {
   public:
     TRecordingEchoSocket(std::unique_ptr<IEchoSocket> inner, std::shared_ptr<TEchoLog> log)
         : Inner_(std::move(inner)), Log_(std::move(log)) {}
+
+    int DiscardQueued() override { return Inner_->DiscardQueued(); }
 
     TEchoResult SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                          std::uint32_t timeoutMs, int wakeFd) override {
