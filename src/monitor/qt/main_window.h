@@ -14,7 +14,9 @@
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
 #include "platform/program_dir.h"
+#include "platform/program_utils.h"
 #include "setup/config_file.h"
+#include "setup/qt/dialog_factory.h"
 
 class QLabel;
 class QMenu;
@@ -37,6 +39,13 @@ struct TPingObjectOptions {
     TProgramPaths Paths = ProgramPaths();
     TProbeFactory Probes;  // null: the program's own probes
     TMeasuringDelays Delays;
+    // The dialogs the window opens (tests replace them).
+    TDialogFactory Dialogs;
+    // Host resources can be measured (an ICMP echo socket opens).
+    bool IcmpAvailable = true;
+    bool ProcessListAvailable = tarvik::ProcessListAvailable();
+    // Where the wizard looks for bookmarks and Favorites; empty: the user's home.
+    std::string HomeDir;
 };
 
 class TPingObject : public QWidget {
@@ -126,6 +135,8 @@ public:
     void LiftStayOnTop();
     void RestoreStayOnTop();
     void AddResourceClick();
+    void EditCurResourceClick();
+    void DelResourceClick();
     void CloseBtnClick();
     void HelpBtnClick();
     void ShowAbout();
@@ -134,7 +145,7 @@ public:
     // Creates the thread of a settings row and copies the row into it.
     void CreateRowThread(int row);
 
-    // The Add resource wizard; until it is installed the button does nothing.
+    // Replaces the Add resource wizard when set (test hook of the start-up).
     std::function<void()> OnAddResource;
     // Standard error box of the configuration load (test hook).
     std::function<void(const QString&)> ShowErrorBox;
@@ -166,6 +177,8 @@ private:
     void ApplyStayOnTop();    // WM_APPLYSTAYONTOP
     void SetTopmost(bool on);
     void UpdateRowButtons();
+    TWizardEnvironment MakeWizardEnvironment(bool editMode);
+    std::unique_ptr<ISpeedEventActions> EventTestActions_;
     void WireLiveChart();
     QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,
                             const QString& hint, int helpContext, const QRect& geometry,
@@ -181,6 +194,18 @@ private:
     bool Closing_ = false;          // FormClose is running
     bool Loading_ = false;          // FormShow is running
     bool CloseDuringLoad_ = false;  // a close came while loading
+};
+
+// Lifts stay-on-top for the life of a modal dialog and restores it after.
+class TStayOnTopGuard {
+public:
+    explicit TStayOnTopGuard(TPingObject& window) : Window_(window) { Window_.LiftStayOnTop(); }
+    ~TStayOnTopGuard() { Window_.RestoreStayOnTop(); }
+    TStayOnTopGuard(const TStayOnTopGuard&) = delete;
+    TStayOnTopGuard& operator=(const TStayOnTopGuard&) = delete;
+
+private:
+    TPingObject& Window_;
 };
 
 }  // namespace tarvik
