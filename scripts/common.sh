@@ -14,7 +14,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils dbus dbus-x11 at-spi2-core pulseaudio pulseaudio-utils
-  poppler-utils iputils-ping iproute2 procps python3 locales)
+  poppler-utils iputils-ping iproute2 procps python3 locales xdotool)
 
 ensure_packages() {
   local missing=()

@@ -36,6 +36,8 @@ protected:
         Env.UserKnownCDFileSize = &KnownSize;
         Env.ConnectWindowsTable = &Dial;
         Env.HomeDir = Home.path().toStdString();
+        Env.MainFont = {"Sans Serif", 9, true, false, clBlack, 1};
+        Env.EditLineFont = {"Sans Serif", 9, false, true, clLime, 1};
         Env.SetKeeper = [this](bool on, int ms) {
             KeeperOn = on;
             KeeperMs = ms;
@@ -96,6 +98,9 @@ TEST_F(WizardTest, AddModeOffersPagesZeroToFourStartingOnTheResourcePage) {
     EXPECT_EQ(w->TimeOut->value(), 30000);
     EXPECT_FALSE(w->SizeOfPacket->isEnabled());
     EXPECT_EQ(w->MaxSpeed->Text(), "2");
+    EXPECT_EQ(w->Page2_Topic->font().family(), w->font().family());
+    EXPECT_TRUE(w->Page2_Topic->font().bold());  // the main window's font
+    EXPECT_TRUE(w->Path->font().italic());       // the edit-line font
     EXPECT_TRUE(w->Previos->isEnabled());
     for (int page = 2; page <= 4; ++page) {
         EXPECT_FALSE(NextAnswering(*w, 1));
