@@ -228,7 +228,7 @@ QWidget* TEditResource::MakeColorPage() {
     ReadColor = panel("ReadColor");
     WriteColor = panel("WriteColor");
     ReadColorBtn = Button("&Set Color ...", "ReadColorBtn", {}, 0, page);
-    WriteColorBtn = Button("S&et Color ...", "WriteColorBtn", {}, 0, page);
+    WriteColorBtn = Button("&Set Color ...", "WriteColorBtn", {}, 0, page);
     LabelReadColor = new QLabel("Read Color :", page);
     LabelReadColor->setObjectName("LabelReadColor");
     LabelReadColor->setBuddy(ReadColorBtn);

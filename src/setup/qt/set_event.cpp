@@ -103,6 +103,7 @@ TSetEvent::TSetEvent(QWidget* parent) : QDialog(parent) {
     PerfTimeBtn = new TTextSpinBox(0, 100000, this);
     PerfTimeBtn->setObjectName("PerfTimeBtn");
     PerfTimeBtn->SetText("10");
+    PerfTimeBtn->setMinimumWidth(PerfTimeBtn->fontMetrics().horizontalAdvance("1000000") + 40);
 
     auto* playBox = new QGroupBox(this);
     PlaySoundBtn = new QRadioButton("Play a sound:", playBox);
@@ -179,6 +180,9 @@ TSetEvent::TSetEvent(QWidget* parent) : QDialog(parent) {
     close->addWidget(CloseTitleLbl, 3, 0);
     close->addWidget(WinTitle, 3, 1);
     close->addWidget(WinTitleBrowse, 3, 2);
+
+    // The edits of the three groups line up.
+    for (QGridLayout* g : {play, run, close}) g->setColumnMinimumWidth(0, CloseTitleLbl->sizeHint().width());
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

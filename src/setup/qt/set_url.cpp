@@ -1,6 +1,7 @@
 #include "setup/qt/set_url.h"
 
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
@@ -49,7 +50,8 @@ void TSetURL::SetRows(const std::vector<TUrlEntry>& rows) {
         URLList->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(e.Name)));
         URLList->setItem(r, 1, new QTableWidgetItem(QString::fromStdString(e.Address)));
     }
-    URLList->horizontalHeader()->resizeSection(0, 160);
+    URLList->resizeColumnToContents(0);
+    URLList->horizontalHeader()->resizeSection(0, std::clamp(URLList->columnWidth(0), 120, 240));
     if (URLList->rowCount() > 0) URLList->selectRow(0);
 }
 
