@@ -80,7 +80,9 @@ bool IsOnRootFileSystem(const std::string& path, const std::string& root) {
         // The nearest existing parent decides.
         while (p.size() > 1 && p.back() == '/') p.pop_back();
         const auto slash = p.rfind('/');
-        p = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : p.substr(0, slash);
+        p = slash == std::string::npos ? std::string(".")
+            : slash == 0               ? std::string("/")
+                                       : p.substr(0, slash);
     }
     return st.st_dev == rootStat.st_dev;
 }

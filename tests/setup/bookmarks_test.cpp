@@ -18,14 +18,16 @@ TEST(Bookmarks, LineRules) {
     };
     const TCase cases[] = {
         {"<TITLE>Bookmarks</TITLE>", "Bookmarks", {}},
-        {R"(<DT><A HREF="https://www.debian.org/" ADD_DATE="1">Debian</A>)", "",
+        {R"(<DT><A HREF="https://www.debian.org/" ADD_DATE="1">Debian</A>)",
+         "",
          {{"Debian", "https://www.debian.org/"}}},
         {"<DT><A HREF=https://no.quotes/>Broken</A>", "", {}},  // no quotes: empty address
         {R"(<A HREF="">Empty</A>)", "", {}},
         {R"(<A HREF="x">)", "", {{"", "x"}}},
         {R"(<A href="lower">case</A>)", "", {}},
         {R"(<TITLE>T</TITLE><A HREF="a">n</A>)", "T", {{"n", "a"}}},
-        {R"(<DT><A HREF="http://a/" LAST_MODIFIED="2">  Spaced  name </A>)", "",
+        {R"(<DT><A HREF="http://a/" LAST_MODIFIED="2">  Spaced  name </A>)",
+         "",
          {{"  Spaced  name ", "http://a/"}}},
         // Cut at 255 bytes: the closing quote is lost, so the address runs to the cut.
         {R"(<A HREF=")" + std::string(300, 'a') + R"(">n</A>)", "", {{"", std::string(246, 'a')}}},
@@ -40,9 +42,10 @@ TEST(Bookmarks, LineRules) {
 
 TEST(Bookmarks, TextLinesEndInLfCrLfOrCr) {
     TWebAddressList list;
-    ParseBookmarkText("<A HREF=\"1\">a</A>\r\n<A HREF=\"2\">b</A>\r<A HREF=\"3\">c</A>\n"
-                      "<A HREF=\"4\">d</A>",
-                      list);
+    ParseBookmarkText(
+        "<A HREF=\"1\">a</A>\r\n<A HREF=\"2\">b</A>\r<A HREF=\"3\">c</A>\n"
+        "<A HREF=\"4\">d</A>",
+        list);
     ASSERT_EQ(list.Rows.size(), 4u);
     EXPECT_EQ(list.Rows[3], (TUrlEntry{"d", "4"}));
 }
@@ -55,7 +58,7 @@ TEST(Bookmarks, ShortcutFiles) {
 }
 
 class BookmarkHome : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Home = fs::path(::testing::TempDir()) / ("home_" + std::to_string(::getpid()));
         fs::remove_all(Home);
@@ -82,7 +85,8 @@ TEST_F(BookmarkHome, FirefoxExportThenFavorites) {
     Write("Favorites/Dir.URL/inner.URL", "[InternetShortcut]\nURL=http://inner/\n");
     const TWebAddressList list = BuildWebAddressList(Home.string());
     EXPECT_EQ(list.Caption, "Bookmarks");
-    const std::vector<TUrlEntry> want{{"B", "https://b/"}, {"Alpha", "http://alpha/"}, {"Zed", "http://zed/"}};
+    const std::vector<TUrlEntry> want{
+        {"B", "https://b/"}, {"Alpha", "http://alpha/"}, {"Zed", "http://zed/"}};
     EXPECT_EQ(list.Rows, want);
     // Without a browser profile the home directory's file is read.
     fs::remove_all(Home / ".mozilla");

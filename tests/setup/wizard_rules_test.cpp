@@ -1,10 +1,9 @@
 #include "setup/wizard_rules.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -31,9 +30,9 @@ TEST(WizardColours, FirstFreeColoursInOrderComparedAsValues) {
         TColor Read, Write;
     };
     const TCase cases[] = {
-        {{}, 0x00FF00, 0x00FFFF},                           // lime, yellow
-        {{"clLime"}, 0x00FFFF, 0xFFFF00},                   // yellow, aqua
-        {{"$0000FF00", "clAqua"}, 0x00FFFF, 0xFF00FF},      // hex lime counts as lime
+        {{}, 0x00FF00, 0x00FFFF},                       // lime, yellow
+        {{"clLime"}, 0x00FFFF, 0xFFFF00},               // yellow, aqua
+        {{"$0000FF00", "clAqua"}, 0x00FFFF, 0xFF00FF},  // hex lime counts as lime
         {{"clYellow", "garbage", "clRed"}, 0x00FF00, 0xFFFF00},
     };
     for (const auto& c : cases) {
@@ -48,15 +47,17 @@ TEST(WizardColours, FirstFreeColoursInOrderComparedAsValues) {
 }
 
 TEST(WizardColours, AllNineUsedGiveDistinctRandomLightColours) {
-    const TResourceTable all = TableWithReadColours(
-        {"clLime", "clYellow", "clAqua", "clFuchsia", "clBlue", "clPurple", "clRed", "clSilver", "clWhite"});
+    const TResourceTable all =
+        TableWithReadColours({"clLime", "clYellow", "clAqua", "clFuchsia", "clBlue", "clPurple",
+                              "clRed", "clSilver", "clWhite"});
     const auto light = [](TColor c) {
         for (int shift : {0, 8, 16})
             if (((c >> shift) & 0xFF) < 128 || ((c >> shift) & 0xFF) > 254) return false;
         return true;
     };
     // The source repeats itself at first: the read colour is drawn again until it differs.
-    const TCurveColours c = ChooseWizardColours(all, Sequence({1, 2, 3, 1, 2, 3, 1, 2, 3, 9, 9, 9}));
+    const TCurveColours c =
+        ChooseWizardColours(all, Sequence({1, 2, 3, 1, 2, 3, 1, 2, 3, 9, 9, 9}));
     EXPECT_EQ(c.Write, 0x838281u);
     EXPECT_EQ(c.Read, 0x898989u);
     const TCurveColours r = ChooseWizardColours(all, SystemChannelRandom());
@@ -66,7 +67,7 @@ TEST(WizardColours, AllNineUsedGiveDistinctRandomLightColours) {
     const TResourceTable eight = TableWithReadColours(
         {"clLime", "clYellow", "clAqua", "clFuchsia", "clBlue", "clPurple", "clRed", "clWhite"});
     const TCurveColours s = ChooseWizardColours(eight, Sequence({64, 64, 64, 0, 0, 0}));
-    EXPECT_EQ(s.Read, 0xC0C0C0u);  // silver
+    EXPECT_EQ(s.Read, 0xC0C0C0u);   // silver
     EXPECT_EQ(s.Write, 0x808080u);  // the silver draw was refused
 }
 
@@ -87,7 +88,8 @@ TEST(WizardChecks, HostCandidates) {
 TEST(WizardChecks, HardDriveMeansTheRootFileSystem) {
     EXPECT_TRUE(IsOnRootFileSystem("/"));
     EXPECT_TRUE(IsOnRootFileSystem("/no/such/dir/below/root"));  // nearest parent: "/"
-    struct stat root {}, shm {};
+    struct stat root {
+    }, shm{};
     if (::stat("/", &root) != 0 || ::stat("/dev/shm", &shm) != 0 || root.st_dev == shm.st_dev)
         GTEST_SKIP() << "/dev/shm is not a file system of its own here";
     EXPECT_FALSE(IsOnRootFileSystem("/dev/shm"));
@@ -139,10 +141,11 @@ TEST(WizardRow, AddWritesEveryDesignedCellAndEditKeepsTheSpeeds) {
     EXPECT_EQ(t.Cell(0, row), "old");
     WriteResourceRow(t, row, v, true);
     const std::pair<int, const char*> cells[] = {
-        {0, "old"}, {1, "/mnt/share"}, {2, ""}, {3, ""}, {4, ""}, {5, "1"}, {6, "clYellow"},
-        {7, "$00123456"}, {8, "2000"}, {9, "0"}, {10, "4096"}, {11, "500"}, {12, "1.5"},
-        {13, "90"}, {14, ""}, {16, "xterm"}, {18, "2"}, {22, "1"}, {23, "3"}, {26, "0"},
-        {27, "1"}, {28, ""}, {29, ""}, {30, ""}, {31, "1"}, {32, "1"}, {33, ""}, {37, "Dialer"},
+        {0, "old"},      {1, "/mnt/share"}, {2, ""},     {3, ""},        {4, ""},      {5, "1"},
+        {6, "clYellow"}, {7, "$00123456"},  {8, "2000"}, {9, "0"},       {10, "4096"}, {11, "500"},
+        {12, "1.5"},     {13, "90"},        {14, ""},    {16, "xterm"},  {18, "2"},    {22, "1"},
+        {23, "3"},       {26, "0"},         {27, "1"},   {28, ""},       {29, ""},     {30, ""},
+        {31, "1"},       {32, "1"},         {33, ""},    {37, "Dialer"},
     };
     for (const auto& [col, text] : cells) EXPECT_EQ(t.Cell(col, row), text) << "column " << col;
 
@@ -178,7 +181,8 @@ TEST(WizardEvents, OnlyTheFourActionTextsSwitchTheEventOn) {
 }
 
 TEST(WizardDialTable, OneEmptyRowStaysAtTheEnd) {
-    std::vector<TConnectWindowsRow> rows{{"Dialog Box Title", "Button To Push"}, {"Connect To", "Connect"}, {}};
+    std::vector<TConnectWindowsRow> rows{
+        {"Dialog Box Title", "Button To Push"}, {"Connect To", "Connect"}, {}};
     DialTableTyped(rows, 1);  // not the last row
     EXPECT_EQ(rows.size(), 3u);
     rows[2][0] = "Redial";

@@ -14,7 +14,8 @@ namespace tarvik {
 
 struct TDialogFactory {
     // Creates the resource wizard; null: the program's own.
-    std::function<std::unique_ptr<TEditResource>(QWidget* owner, TWizardEnvironment env)> EditResource;
+    std::function<std::unique_ptr<TEditResource>(QWidget* owner, TWizardEnvironment env)>
+        EditResource;
     // Shows a modal dialog and returns its modal result.
     TDialogExec Exec = ExecModal;
 

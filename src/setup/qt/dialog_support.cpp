@@ -22,7 +22,10 @@ QFont FontFromSetting(const TFontSetting& f) {
 
 TDialogKeys::TDialogKeys(QDialog* dialog, std::function<void()> ok, std::function<void()> cancel,
                          std::function<void()> help)
-    : QObject(dialog), Dialog_(dialog), Ok_(std::move(ok)), Cancel_(std::move(cancel)),
+    : QObject(dialog),
+      Dialog_(dialog),
+      Ok_(std::move(ok)),
+      Cancel_(std::move(cancel)),
       Help_(std::move(help)) {
     dialog->installEventFilter(this);
 }
@@ -89,7 +92,8 @@ QAbstractSpinBox::StepEnabled TTextSpinBox::stepEnabled() const {
 
 QValidator::State TTextSpinBox::validate(QString& input, int&) const {
     for (const QChar c : input)
-        if (!c.isDigit() && c != '.' && c != '-' && c != '+' && c != ' ') return QValidator::Invalid;
+        if (!c.isDigit() && c != '.' && c != '-' && c != '+' && c != ' ')
+            return QValidator::Invalid;
     return QValidator::Acceptable;
 }
 

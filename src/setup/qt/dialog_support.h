@@ -33,16 +33,16 @@ QFont FontFromSetting(const TFontSetting& setting);
 // QObject property "helpContext" on a control makes a right-button press
 // on it show that control's context help.
 class TDialogKeys : public QObject {
-public:
+  public:
     TDialogKeys(QDialog* dialog, std::function<void()> ok, std::function<void()> cancel,
                 std::function<void()> help);
     // Watches the dialog and every control it holds now.
     void WatchChildren();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QDialog* Dialog_;
     std::function<void()> Ok_, Cancel_, Help_;
 };
@@ -50,17 +50,17 @@ private:
 // A spin field whose text is kept as typed (a number with a point as the
 // separator); the arrows step it within its range.
 class TTextSpinBox : public QAbstractSpinBox {
-public:
+  public:
     TTextSpinBox(double minimum, double maximum, QWidget* parent = nullptr);
     QString Text() const;
     void SetText(const QString& text);
     void stepBy(int steps) override;
 
-protected:
+  protected:
     StepEnabled stepEnabled() const override;
     QValidator::State validate(QString& input, int& pos) const override;
 
-private:
+  private:
     double Min_, Max_;
 };
 

@@ -147,18 +147,22 @@ QWidget* TEditResource::MakeWelcomePage() {
     page->setObjectName("Welcome");
     auto* l = new QVBoxLayout(page);
     l->addWidget(Text("Welcome to Tarvik.", page, true));
-    l->addWidget(Text("The program helps you to define the data transfer speed in a network.", page));
-    l->addWidget(Text("With this program you can measure the real transfer speed between internet "
-                      "provider and your computer and define day or night time when internet "
-                      "speed is highest.",
-                      page));
-    l->addWidget(Text("If your Dial-Up network is broken-down frequently, Tarvik can help you to "
-                      "redial a connection.",
-                      page));
-    l->addWidget(Text("With Tarvik you can run a programs when network speed has some value.  For "
-                      "instance it allows you to run Microsoft Exchange when network connection "
-                      "is established.",
-                      page));
+    l->addWidget(
+        Text("The program helps you to define the data transfer speed in a network.", page));
+    l->addWidget(
+        Text("With this program you can measure the real transfer speed between internet "
+             "provider and your computer and define day or night time when internet "
+             "speed is highest.",
+             page));
+    l->addWidget(
+        Text("If your Dial-Up network is broken-down frequently, Tarvik can help you to "
+             "redial a connection.",
+             page));
+    l->addWidget(
+        Text("With Tarvik you can run a programs when network speed has some value.  For "
+             "instance it allows you to run Microsoft Exchange when network connection "
+             "is established.",
+             page));
     WWWAddress = new QLabel(page);
     WWWAddress->setObjectName("WWWAddress");
     WWWAddress->setTextInteractionFlags(Qt::TextBrowserInteraction);
@@ -269,7 +273,8 @@ QWidget* TEditResource::MakeFrequencePage() {
     DefAuto->setWhatsThis("Tarvik chooses the size so that one measurement takes 10 to 40 ms.");
     SizeOfPacket->setEnabled(false);
 
-    const auto row = [](QWidget* parent, const QString& caption, QWidget* field, const QString& unit) {
+    const auto row = [](QWidget* parent, const QString& caption, QWidget* field,
+                        const QString& unit) {
         auto* h = new QHBoxLayout;
         auto* label = new QLabel(caption, parent);
         label->setBuddy(field);
@@ -292,8 +297,7 @@ QWidget* TEditResource::MakeFrequencePage() {
     l->addWidget(TimeoutPanel);
     l->addWidget(SizeofPacketPanel);
     l->addStretch();
-    connect(DefAuto, &QCheckBox::toggled, this,
-            [this](bool on) { SizeOfPacket->setEnabled(!on); });
+    connect(DefAuto, &QCheckBox::toggled, this, [this](bool on) { SizeOfPacket->setEnabled(!on); });
     return page;
 }
 
@@ -307,7 +311,8 @@ QWidget* TEditResource::MakeEventsPage() {
     MinSpeed = new TTextSpinBox(0, 10000, page);
     MinSpeed->setObjectName("MinSpeed");
     MinSpeed->SetText("0");
-    MinSpeedEvent = Button("M&in speed action...", "MinSpeedEvent", "Setup action on Min speed", 431, page);
+    MinSpeedEvent =
+        Button("M&in speed action...", "MinSpeedEvent", "Setup action on Min speed", 431, page);
     PerformMaxSpeed = new QCheckBox("Perform action if speed value", page);
     PerformMaxSpeed->setObjectName("PerformMaxSpeed");
     PerformMaxSpeed->setProperty("helpContext", 432);
@@ -315,7 +320,8 @@ QWidget* TEditResource::MakeEventsPage() {
     MaxSpeed = new TTextSpinBox(0, 10000, page);
     MaxSpeed->setObjectName("MaxSpeed");
     MaxSpeed->SetText("2");
-    MaxSpeedEvent = Button("M&ax speed action...", "MaxSpeedEvent", "Setup action on Max speed", 433, page);
+    MaxSpeedEvent =
+        Button("M&ax speed action...", "MaxSpeedEvent", "Setup action on Max speed", 433, page);
     for (auto* s : {MinSpeed, MaxSpeed}) s->setMinimumWidth(90);
 
     const auto group = [page](QCheckBox* box, const QString& relation, TTextSpinBox* spin,
@@ -348,7 +354,8 @@ QWidget* TEditResource::MakeDialUpPage() {
     KeppDialUp = new QCheckBox("Keep Dial-Up connection", page);
     KeppDialUp->setObjectName("KeppDialUp");
     KeppDialUp->setProperty("helpContext", 440);
-    KeppDialUp->setWhatsThis("Tarvik presses the button of the listed dialog boxes when they appear.");
+    KeppDialUp->setWhatsThis(
+        "Tarvik presses the button of the listed dialog boxes when they appear.");
     KeepDialPanel = new QWidget(page);
     KeepDialPanel->setObjectName("KeepDialPanel");
     DialUpTimeout = Spin("DialUpTimeout", 0, 100000, 1, 10, KeepDialPanel);
@@ -371,13 +378,15 @@ QWidget* TEditResource::MakeDialUpPage() {
     k->setContentsMargins(0, 0, 0, 0);
     k->addLayout(period);
     k->addWidget(ConnectWindowsTable, 1);
-    k->addWidget(Text("If you have dialog boxes with another titles you should put it in the "
-                      "table. Also you can add dialog box titles from another program.",
-                      KeepDialPanel));
+    k->addWidget(
+        Text("If you have dialog boxes with another titles you should put it in the "
+             "table. Also you can add dialog box titles from another program.",
+             KeepDialPanel));
     auto* l = new QVBoxLayout(page);
-    l->addWidget(Text("If you don't like to press button OK when line is busy or connection lost, "
-                      "Tarvik can do it for you.",
-                      page));
+    l->addWidget(
+        Text("If you don't like to press button OK when line is busy or connection lost, "
+             "Tarvik can do it for you.",
+             page));
     l->addWidget(KeppDialUp);
     l->addWidget(KeepDialPanel, 1);
     KeepDialPanel->setVisible(false);
@@ -394,10 +403,12 @@ QWidget* TEditResource::MakeFinishPage() {
     page->setObjectName("Finish");
     auto* l = new QVBoxLayout(page);
     l->addWidget(Text("Now Tarvik is ready to work.", page, true));
-    l->addWidget(Text("You can change the additional parameters by pressing button \"Settings\" in "
-                      "the main screen.",
-                      page));
-    l->addWidget(Text("If you want to know more about Tarvik - please click \"Help\" button.", page));
+    l->addWidget(
+        Text("You can change the additional parameters by pressing button \"Settings\" in "
+             "the main screen.",
+             page));
+    l->addWidget(
+        Text("If you want to know more about Tarvik - please click \"Help\" button.", page));
     l->addWidget(Text("To start work with program - please click \"Finish\" button.", page));
     l->addStretch();
     return page;
@@ -522,7 +533,8 @@ void TEditResource::Notebook1PageChanged() {
             KindClick();
             break;
         case 2:
-            for (QWidget* w : std::initializer_list<QWidget*>{LabelWriteColor, WriteColor, WriteColorBtn})
+            for (QWidget* w :
+                 std::initializer_list<QWidget*>{LabelWriteColor, WriteColor, WriteColorBtn})
                 w->setVisible(NetwDrive->isChecked());
             LabelReadColor->setText(IP->isChecked() ? "Ping Color :" : "Read Color :");
             break;
@@ -530,15 +542,21 @@ void TEditResource::Notebook1PageChanged() {
             SizeofPacketPanel->setVisible(!CDROM->isChecked());
             TimeoutPanel->setVisible(IP->isChecked());
             break;
-        default: break;
+        default:
+            break;
     }
     // The keyboard starts on the page's first field.
     if (isVisible()) {
-        if (page == 1) Path->setFocus();
-        else if (page == 3) PingDelay->setFocus();
-        else if (page == 4) PerformMinSpeed->setFocus();
-        else if (page == 5) KeppDialUp->setFocus();
-        else Next->isEnabled() ? Next->setFocus() : CloseBtn->setFocus();
+        if (page == 1)
+            Path->setFocus();
+        else if (page == 3)
+            PingDelay->setFocus();
+        else if (page == 4)
+            PerformMinSpeed->setFocus();
+        else if (page == 5)
+            KeppDialUp->setFocus();
+        else
+            Next->isEnabled() ? Next->setFocus() : CloseBtn->setFocus();
     }
 }
 
@@ -560,7 +578,8 @@ void TEditResource::KindClick() {
 }
 
 void TEditResource::ShowColours() {
-    for (auto [panel, colour] : {std::pair{ReadColor, ReadColour}, std::pair{WriteColor, WriteColour}}) {
+    for (auto [panel, colour] :
+         {std::pair{ReadColor, ReadColour}, std::pair{WriteColor, WriteColour}}) {
         QPalette p = panel->palette();
         p.setColor(QPalette::Window, ToQColor(colour));
         panel->setPalette(p);
@@ -696,7 +715,8 @@ void TEditResource::SyncDialTableView() {
     ConnectWindowsTable->setRowCount(rows);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < 2; ++c) {
-            const QString text = QString::fromStdString(DialRows_[static_cast<std::size_t>(r + 1)][static_cast<std::size_t>(c)]);
+            const QString text = QString::fromStdString(
+                DialRows_[static_cast<std::size_t>(r + 1)][static_cast<std::size_t>(c)]);
             QTableWidgetItem* item = ConnectWindowsTable->item(r, c);
             if (!item)
                 ConnectWindowsTable->setItem(r, c, new QTableWidgetItem(text));

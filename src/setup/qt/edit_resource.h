@@ -48,14 +48,14 @@ struct TWizardEnvironment {
     TFontSetting MainFont, GridFont, EditLineFont;
     std::string HomeDir;  // where bookmarks and Favorites are looked for
     TChannelRandom Random;
-    TDialogExec Exec = ExecModal;          // nested dialogs
+    TDialogExec Exec = ExecModal;               // nested dialogs
     ISpeedEventActions* TestActions = nullptr;  // the event dialog's Test buttons
     std::function<std::vector<TTopWindow>()> ListWindows;
 };
 
 class TEditResource : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int PageCount = 7;
 
     TEditResource(QWidget* parent, TWizardEnvironment env);
@@ -125,11 +125,11 @@ public:
     QPushButton* HelpBtn;
     TSetURL* URLPicker = nullptr;  // lives while the wizard is shown
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void FormShow();
     void LoadSelectedRow();
     void ShowColours();

@@ -54,7 +54,8 @@ TSetDrive::TSetDrive(QWidget* parent) : QDialog(parent) {
     layout->addWidget(DirName);
     layout->addLayout(buttons);
     resize(380, 420);
-    auto* keys = new TDialogKeys(this, [this] { done(mrOk); }, [this] { done(mrCancel); }, {});
+    auto* keys = new TDialogKeys(
+        this, [this] { done(mrOk); }, [this] { done(mrCancel); }, {});
     keys->WatchChildren();
     SetStartPath(QDir::homePath());
 }

@@ -14,7 +14,7 @@ namespace tarvik {
 
 class TSetDrive : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TSetDrive(QWidget* parent = nullptr);
     // Opens the tree at this directory (or its nearest existing parent).
     void SetStartPath(const QString& path);
@@ -25,10 +25,10 @@ public:
     QPushButton* OkBtn;
     QPushButton* CancelBtn;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     QFileSystemModel* Model_;
 };
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSortFilterProxyModel>
-#include <QFileSystemModel>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -23,7 +23,7 @@ namespace tarvik {
 namespace {
 
 class TEventTestActions final : public ISpeedEventActions {
-public:
+  public:
     explicit TEventTestActions(TPlayer* player) : Player_(player), System_(nullptr) {}
     void PlaySound(const std::string& fileName) override {
         if (!Player_) return;
@@ -40,17 +40,17 @@ public:
         System_.CloseWindowsByTitle(titleText);
     }
 
-private:
+  private:
     TPlayer* Player_;
     TSystemSpeedEventActions System_;
 };
 
 // Lists directories and executable files: the Linux form of a "*.exe" mask.
 class TExecutableFilter : public QSortFilterProxyModel {
-public:
+  public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
 
-protected:
+  protected:
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
         auto* model = qobject_cast<QFileSystemModel*>(sourceModel());
         if (!model) return true;
@@ -182,7 +182,8 @@ TSetEvent::TSetEvent(QWidget* parent) : QDialog(parent) {
     close->addWidget(WinTitleBrowse, 3, 2);
 
     // The edits of the three groups line up.
-    for (QGridLayout* g : {play, run, close}) g->setColumnMinimumWidth(0, CloseTitleLbl->sizeHint().width());
+    for (QGridLayout* g : {play, run, close})
+        g->setColumnMinimumWidth(0, CloseTitleLbl->sizeHint().width());
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -208,7 +209,8 @@ TSetEvent::TSetEvent(QWidget* parent) : QDialog(parent) {
     connect(WinTitle, &QLineEdit::textChanged, this,
             [this](const QString& t) { TextChanged(t, CloseTest, ClosePrgBtn); });
     connect(PlayBrowse, &QPushButton::clicked, this, [this] {
-        BrowseFile(PlayFileName, "Sound files", "Sound files (*.wav *.oga *.ogg *.mp3 *.flac);;All files (*)");
+        BrowseFile(PlayFileName, "Sound files",
+                   "Sound files (*.wav *.oga *.ogg *.mp3 *.flac);;All files (*)");
     });
     connect(RunBrowse, &QPushButton::clicked, this,
             [this] { BrowseFile(RunFileName, "Program files", {}); });
@@ -221,8 +223,9 @@ TSetEvent::TSetEvent(QWidget* parent) : QDialog(parent) {
     connect(OkBtn, &QPushButton::clicked, this, [this] { done(mrOk); });
     connect(CancelBtn, &QPushButton::clicked, this, [this] { done(mrCancel); });
     connect(BtnHelp, &QPushButton::clicked, this, [] { OpenHelpTopic("PerfActDialog"); });
-    auto* keys = new TDialogKeys(this, [this] { done(mrOk); }, [this] { done(mrCancel); },
-                                 [] { OpenHelpTopic("PerfActDialog"); });
+    auto* keys = new TDialogKeys(
+        this, [this] { done(mrOk); }, [this] { done(mrCancel); },
+        [] { OpenHelpTopic("PerfActDialog"); });
     keys->WatchChildren();
 }
 
@@ -266,7 +269,8 @@ void TSetEvent::showEvent(QShowEvent* event) {
             e->setFont(EditLineFont);
     }
     if (!ProcessListAvailable)
-        for (QWidget* w : std::initializer_list<QWidget*>{CloseFileLbl, CloseFileName, CloseBrowse, ORLabel})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{CloseFileLbl, CloseFileName, CloseBrowse, ORLabel})
             w->hide();
     QDialog::showEvent(event);
 }
@@ -324,7 +328,8 @@ void TSetEvent::PlayTestClick() {
 void TSetEvent::RunTestClick() {
     QTimer::singleShot(0, RunPrgBtn, &QRadioButton::click);
     if (TestActions)
-        TestActions->RunProgram(RunFileName->text().toStdString(), RunDirectory->text().toStdString());
+        TestActions->RunProgram(RunFileName->text().toStdString(),
+                                RunDirectory->text().toStdString());
 }
 
 void TSetEvent::CloseTestClick() {

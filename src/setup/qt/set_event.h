@@ -28,7 +28,7 @@ std::unique_ptr<ISpeedEventActions> MakeEventTestActions(TPlayer* player);
 
 class TSetEvent : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TSetEvent(QWidget* parent = nullptr);
 
     // Filling for event `which` (kMinEvent / kMaxEvent): switches, choice,
@@ -74,11 +74,11 @@ public:
 
     bool Painted() const { return Painted_; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void TextChanged(const QString& text, QPushButton* test, QRadioButton* choice);
     void BrowseFile(QLineEdit* edit, const QString& caption, const QString& filter);
     void WinTitleBrowseClick();

@@ -1,11 +1,11 @@
 #include "setup/qt/set_url.h"
 
 #include <QHBoxLayout>
-#include <algorithm>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "setup/qt/dialog_support.h"
 
@@ -38,7 +38,8 @@ TSetURL::TSetURL(QWidget* parent) : QDialog(parent) {
     layout->addWidget(URLList);
     layout->addLayout(buttons);
     resize(460, 300);
-    auto* keys = new TDialogKeys(this, [this] { done(mrOk); }, [this] { done(mrCancel); }, {});
+    auto* keys = new TDialogKeys(
+        this, [this] { done(mrOk); }, [this] { done(mrCancel); }, {});
     keys->WatchChildren();
 }
 
@@ -62,7 +63,9 @@ void TSetURL::SetWindowTitles(const std::vector<std::string>& titles) {
     URLList->setHorizontalHeaderLabels({"Window Title"});
     URLList->setRowCount(static_cast<int>(titles.size()));
     for (int r = 0; r < URLList->rowCount(); ++r)
-        URLList->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(titles[static_cast<std::size_t>(r)])));
+        URLList->setItem(
+            r, 0,
+            new QTableWidgetItem(QString::fromStdString(titles[static_cast<std::size_t>(r)])));
     if (URLList->rowCount() > 0) URLList->selectRow(0);
 }
 
@@ -70,7 +73,8 @@ int TSetURL::EntryCount() const { return URLList->rowCount(); }
 
 QString TSetURL::SelectedText() const {
     const int row = URLList->currentRow();
-    const QTableWidgetItem* item = row >= 0 ? URLList->item(row, URLList->columnCount() - 1) : nullptr;
+    const QTableWidgetItem* item =
+        row >= 0 ? URLList->item(row, URLList->columnCount() - 1) : nullptr;
     return item ? item->text() : QString();
 }
 

@@ -16,7 +16,7 @@ namespace tarvik {
 
 class TSetURL : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TSetURL(QWidget* parent = nullptr);
 
     // Empties the list down to its header, then fills it.
@@ -33,7 +33,7 @@ public:
     QPushButton* OkBtn;
     QPushButton* CancelBtn;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 };
 

@@ -1,11 +1,10 @@
 // End to end under a virtual X server: the real executable, driven with
 // synthetic input (xdotool), adds resources through its wizard, measures,
 // closes on SIGTERM and reads its configuration back on the next start.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -27,12 +26,13 @@ constexpr int StartButtonX = 118, StartButtonY = 232;
 const char* const WizardTitle = "Adding new resource";
 
 class WizardEndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const QString bin = qEnvironmentVariable("TARVIK_BINARY_DIR") + "/bin/tarvik";
         if (!QFile::exists(bin)) GTEST_SKIP() << "no executable at " << bin.toStdString();
         for (const char* tool : {"Xvfb", "xdotool"})
-            if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
         ASSERT_TRUE(Dir.isValid());
         Exe = Dir.filePath("tarvik");
         ASSERT_TRUE(QFile::copy(bin, Exe));
@@ -52,7 +52,8 @@ protected:
     void StartXvfb() {
         for (int attempt = 0; attempt < 50; ++attempt) {
             const int n = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
-            if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+            if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)) ||
+                QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
                 continue;
             Display = QString(":%1").arg(n);
             Xvfb.start("Xvfb", {Display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
@@ -62,7 +63,8 @@ protected:
                    Xvfb.state() == QProcess::Running)
                 QThread::msleep(50);
             // The server answering on this display must be ours (1024 x 768).
-            if (Xvfb.state() == QProcess::Running && Xdo({"getdisplaygeometry"}) == "1024 768") return;
+            if (Xvfb.state() == QProcess::Running && Xdo({"getdisplaygeometry"}) == "1024 768")
+                return;
             if (Xvfb.state() != QProcess::NotRunning) {
                 ::kill(static_cast<pid_t>(Xvfb.processId()), SIGTERM);
                 Xvfb.waitForFinished(5000);
@@ -87,8 +89,10 @@ protected:
         do {
             const QStringList ids =
                 name.isEmpty()
-                    ? Xdo({"search", "--onlyvisible", "--pid", QString::number(App.processId())}).split('\n', Qt::SkipEmptyParts)
-                    : Xdo({"search", "--onlyvisible", "--name", name}).split('\n', Qt::SkipEmptyParts);
+                    ? Xdo({"search", "--onlyvisible", "--pid", QString::number(App.processId())})
+                          .split('\n', Qt::SkipEmptyParts)
+                    : Xdo({"search", "--onlyvisible", "--name", name})
+                          .split('\n', Qt::SkipEmptyParts);
             if (!ids.isEmpty()) return ids.first();
             QThread::msleep(100);
         } while (!deadline.hasExpired());
@@ -97,8 +101,10 @@ protected:
     bool WaitUntilGone(const QString& name, int timeoutMs = 10000) {
         QDeadlineTimer deadline(timeoutMs);
         while (!Xdo({"search", "--onlyvisible", "--name", name}).isEmpty())
-            if (deadline.hasExpired()) return false;
-            else QThread::msleep(100);
+            if (deadline.hasExpired())
+                return false;
+            else
+                QThread::msleep(100);
         return true;
     }
     void Start() {
@@ -162,13 +168,14 @@ protected:
 TEST_F(WizardEndToEnd, FirstStartOpensTheWizardAndTheAddedHostIsMeasured) {
     Start();
     const QString wizard = WaitForWindow(WizardTitle);
-    ASSERT_FALSE(wizard.isEmpty()) << "the wizard did not open on the first start; program "
-                                   << (App.state() == QProcess::Running ? "running" : "ended") << ": "
-                                   << App.readAllStandardError().toStdString()
-                                   << " windows: " << Xdo({"search", "--name", "."}).toStdString()
-                                   << " xdotool: " << LastXdoError.toStdString() << " display " << Display.toStdString()
-                                   << " xvfb " << (Xvfb.state() == QProcess::Running ? "running" : "ended")
-                                   << Xvfb.readAllStandardError().toStdString();
+    ASSERT_FALSE(wizard.isEmpty())
+        << "the wizard did not open on the first start; program "
+        << (App.state() == QProcess::Running ? "running" : "ended") << ": "
+        << App.readAllStandardError().toStdString()
+        << " windows: " << Xdo({"search", "--name", "."}).toStdString()
+        << " xdotool: " << LastXdoError.toStdString() << " display " << Display.toStdString()
+        << " xvfb " << (Xvfb.state() == QProcess::Running ? "running" : "ended")
+        << Xvfb.readAllStandardError().toStdString();
     AddThroughWizard(wizard, "127.0.0.1", true);
     ClickInMainWindow(StartButtonX, StartButtonY);
     QThread::msleep(5500);  // past the close wait of the first five seconds, several pings
@@ -180,7 +187,8 @@ TEST_F(WizardEndToEnd, FirstStartOpensTheWizardAndTheAddedHostIsMeasured) {
     EXPECT_EQ(Value(ini, "Object17"), "clLime");
     EXPECT_EQ(Value(ini, "Ping objects"), "1");
     if (tarvik::BindIcmp().Available) {
-        EXPECT_TRUE(Value(ini, "Object14").contains("KBps")) << Value(ini, "Object14").toStdString();
+        EXPECT_TRUE(Value(ini, "Object14").contains("KBps"))
+            << Value(ini, "Object14").toStdString();
     }
 }
 

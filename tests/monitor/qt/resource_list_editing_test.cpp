@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "engine/ping_thread.h"
 #include "engine/probe_factory.h"
@@ -24,9 +24,10 @@ namespace tarvik {
 namespace {
 
 class ListEditingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin"}) Dir.Write(name, QByteArray(64 * 1024, 'x'));
+        for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin"})
+            Dir.Write(name, QByteArray(64 * 1024, 'x'));
         // A valid configuration without resources: no first-start wizard.
         Dir.Write("QUORBELT.INI", "[Main]\nSign=Network speed\n[Objects]\nNumber=0\n");
         TPingObjectOptions o;
@@ -58,7 +59,9 @@ protected:
         };
         W->AddResourceClick();
     }
-    QString Cell(int col, int row) const { return QString::fromStdString(W->ResourceTable.Cell(col, row)); }
+    QString Cell(int col, int row) const {
+        return QString::fromStdString(W->ResourceTable.Cell(col, row));
+    }
 
     test::TTempProgramDir Dir;
     TMsgDialog Messages;
@@ -92,7 +95,8 @@ TEST_F(ListEditingTest, AddWhileMeasuringStartsTheThreadAtOnce) {
     AddFile("a.bin");
     EXPECT_FALSE(W->DelResource->isEnabled());  // measuring runs
     EXPECT_TRUE(W->EditCurResource->isEnabled());
-    EXPECT_TRUE(test::WaitFor([&] { return Cell(3, 1).contains("KBps"); })) << Cell(3, 1).toStdString();
+    EXPECT_TRUE(test::WaitFor([&] { return Cell(3, 1).contains("KBps"); }))
+        << Cell(3, 1).toStdString();
 }
 
 TEST_F(ListEditingTest, DeletingTheMiddleOfThreeMovesTheThirdUpWithItsThread) {
@@ -112,7 +116,8 @@ TEST_F(ListEditingTest, DeletingTheMiddleOfThreeMovesTheThirdUpWithItsThread) {
     EXPECT_EQ(Cell(1, 1), Dir.File("a.bin"));
     // It measures its own file and reports into row 2.
     W->StartBtn->click();
-    EXPECT_TRUE(test::WaitFor([&] { return Cell(3, 2).contains("KBps"); })) << Cell(3, 2).toStdString();
+    EXPECT_TRUE(test::WaitFor([&] { return Cell(3, 2).contains("KBps"); }))
+        << Cell(3, 2).toStdString();
     EXPECT_TRUE(W->ThreadsActivation->isActive());
 }
 

@@ -1,10 +1,9 @@
 #include "setup/qt/edit_resource.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -30,7 +29,7 @@ namespace tarvik {
 namespace {
 
 class WizardTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Env.Table = &Table;
         Env.UserKnownCDFileSize = &KnownSize;
@@ -168,7 +167,8 @@ TEST_F(WizardTest, HardDriveQuestionOnTheRootFileSystemOnly) {
     auto w = Show();
     w->NetwDrive->click();
     w->Path->setText(QDir::homePath() + "/not-made-yet");
-    struct stat root {}, home {};
+    struct stat root {
+    }, home{};
     ::stat("/", &root);
     ::stat(QDir::homePath().toLocal8Bit().constData(), &home);
     if (root.st_dev == home.st_dev) {
@@ -197,8 +197,7 @@ TEST_F(WizardTest, HostCandidateReplacesTheAddressOnYes) {
         const char* After;
     };
     for (const TCase& c : {TCase{"http://www.example.com/dir/page.html", 1, "www.example.com"},
-                           TCase{"ftp.example.org/pub", 1, "pub"},
-                           TCase{"http://", 1, ""},
+                           TCase{"ftp.example.org/pub", 1, "pub"}, TCase{"http://", 1, ""},
                            TCase{"http://host/x", 2, "http://host/x"}}) {
         auto w = Show();
         w->Path->setText(c.Path);

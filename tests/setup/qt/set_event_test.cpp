@@ -35,7 +35,7 @@ TSpeedEvent Filled() {
 }
 
 class SetEventTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<TSetEvent> Show(const TSpeedEvent& e, int which = kMinEvent) {
         auto d = std::make_unique<TSetEvent>();
         d->TestActions = &Actions;
@@ -51,7 +51,8 @@ protected:
 TEST_F(SetEventTest, FillingBeforeThePaintMovesNothing) {
     auto d = Show(Filled(), kMaxEvent);
     EXPECT_TRUE(d->ClosePrgBtn->isChecked());  // from ActionKind, not from the filled texts
-    for (QPushButton* test : {d->PlayTest, d->RunTest, d->CloseTest}) EXPECT_FALSE(test->isEnabled());
+    for (QPushButton* test : {d->PlayTest, d->RunTest, d->CloseTest})
+        EXPECT_FALSE(test->isEnabled());
     EXPECT_FALSE(d->PerfOnceBtn->isChecked());
     EXPECT_FALSE(d->ResetCounter->isChecked());
     EXPECT_EQ(d->PerfTimeBtn->Text(), "45");
@@ -118,7 +119,8 @@ TEST_F(SetEventTest, WithoutTheProcessListOnlyTheTitleCloses) {
     d->LoadEvent(Filled(), kMinEvent);
     d->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
-    for (QWidget* w : std::initializer_list<QWidget*>{d->CloseFileLbl, d->CloseFileName, d->CloseBrowse, d->ORLabel})
+    for (QWidget* w : std::initializer_list<QWidget*>{d->CloseFileLbl, d->CloseFileName,
+                                                      d->CloseBrowse, d->ORLabel})
         EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
     EXPECT_TRUE(d->WinTitle->isVisible());
     d->CloseTest->setEnabled(true);
@@ -138,7 +140,8 @@ TEST_F(SetEventTest, WindowListPickerFillsTheTitle) {
         if (!list) return 2;
         caption = list->windowTitle();
         header = list->URLList->horizontalHeaderItem(0)->text();
-        for (int r = 0; r < list->URLList->rowCount(); ++r) shown << list->URLList->item(r, 0)->text();
+        for (int r = 0; r < list->URLList->rowCount(); ++r)
+            shown << list->URLList->item(r, 0)->text();
         list->URLList->selectRow(1);
         return 1;
     };
