@@ -20,6 +20,17 @@ QFont FontFromSetting(const TFontSetting& f) {
     return font;
 }
 
+void ApplyDialogFont(QWidget* dialog, const QFont& font) {
+    static const char* const Marker = "tarvikDialogFont";
+    dialog->setFont(font);
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (w->isWindow()) continue;
+        if (w->testAttribute(Qt::WA_SetFont) && !w->property(Marker).toBool()) continue;
+        w->setFont(font);
+        w->setProperty(Marker, true);
+    }
+}
+
 TDialogKeys::TDialogKeys(QDialog* dialog, std::function<void()> ok, std::function<void()> cancel,
                          std::function<void()> help)
     : QObject(dialog),

@@ -29,6 +29,11 @@ int ExecModal(QDialog& dialog);
 // so that the lime edit-line colour never lands on a white edit field.
 QFont FontFromSetting(const TFontSetting& setting);
 
+// Gives a dialog and each of its controls the font. Controls get it one by
+// one: a style sheet of the owner window stops a font set on the dialog from
+// reaching them. Controls with a font of their own keep it.
+void ApplyDialogFont(QWidget* dialog, const QFont& font);
+
 // Enter, Escape and F1 reach the dialog before the focused control. A
 // QObject property "helpContext" on a control makes a right-button press
 // on it show that control's context help.

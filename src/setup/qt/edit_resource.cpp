@@ -425,7 +425,7 @@ void TEditResource::showEvent(QShowEvent* event) {
 }
 
 void TEditResource::FormShow() {
-    setFont(FontFromSetting(Env_.MainFont));
+    ApplyDialogFont(this, FontFromSetting(Env_.MainFont));
     const QFont edit = FontFromSetting(Env_.EditLineFont);
     Path->setFont(edit);
     for (QWidget* w : std::initializer_list<QWidget*>{PingDelay, TimeOut, SizeOfPacket, MinSpeed,

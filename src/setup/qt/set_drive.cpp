@@ -71,7 +71,7 @@ void TSetDrive::SetStartPath(const QString& path) {
 }
 
 void TSetDrive::showEvent(QShowEvent* event) {
-    if (QWidget* owner = parentWidget()) setFont(owner->font());
+    if (QWidget* owner = parentWidget()) ApplyDialogFont(this, owner->window()->font());
     SystemTreeView1->setFocus();
     QDialog::showEvent(event);
 }

@@ -262,7 +262,7 @@ void TSetEvent::StoreEvent(TSpeedEvent& e) const {
 }
 
 void TSetEvent::showEvent(QShowEvent* event) {
-    if (QWidget* owner = parentWidget()) setFont(owner->window()->font());
+    if (QWidget* owner = parentWidget()) ApplyDialogFont(this, owner->window()->font());
     if (EditLineFont != QFont()) {
         PerfTimeBtn->setFont(EditLineFont);
         for (QLineEdit* e : {PlayFileName, RunFileName, RunDirectory, CloseFileName, WinTitle})

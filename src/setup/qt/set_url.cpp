@@ -79,7 +79,7 @@ QString TSetURL::SelectedText() const {
 }
 
 void TSetURL::showEvent(QShowEvent* event) {
-    if (QWidget* owner = parentWidget()) setFont(owner->font());
+    if (QWidget* owner = parentWidget()) ApplyDialogFont(this, owner->window()->font());
     URLList->setFocus();
     QDialog::showEvent(event);
 }

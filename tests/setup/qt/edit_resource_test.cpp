@@ -115,6 +115,18 @@ TEST_F(WizardTest, AddModeOffersPagesZeroToFourStartingOnTheResourcePage) {
     EXPECT_EQ(w->result(), mrCancel);
 }
 
+TEST_F(WizardTest, TakesTheConfiguredFontsUnderAStyledOwner) {
+    QWidget owner;
+    owner.setStyleSheet("QPushButton:checked { border: 2px inset #505050; }");
+    auto w = std::make_unique<TEditResource>(&owner, Env);
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    EXPECT_TRUE(w->Page2_Topic->font().bold());
+    EXPECT_TRUE(w->Next->font().bold());
+    EXPECT_EQ(w->Page2_Topic->font().pointSize(), 9);
+    EXPECT_TRUE(w->Path->font().italic());
+}
+
 TEST_F(WizardTest, FinishOnTheLastPageAndEnterOnPageOneAccept) {
     auto w = Show();
     w->NetwDrive->click();
