@@ -85,6 +85,7 @@ class TSetEvent : public QDialog {
     void PlayTestClick();
     void RunTestClick();
     void CloseTestClick();
+    void RunTestAction(const std::function<void(ISpeedEventActions&)>& action);
 
     bool Painted_ = false;
 };

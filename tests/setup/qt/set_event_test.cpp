@@ -110,6 +110,10 @@ TEST_F(SetEventTest, TestButtonsActAndSelectTheirGroup) {
     const std::vector<std::string> want{"play /tmp/a.wav", "run xterm -e true in /tmp",
                                         "close file xclock", "close title Clock 2"};
     EXPECT_EQ(Actions.Calls, want);
+    // A failing action ends neither the dialog nor the program.
+    Actions.Throw = true;
+    d->RunTest->click();
+    EXPECT_TRUE(d->isVisible());
 }
 
 TEST_F(SetEventTest, WithoutTheProcessListOnlyTheTitleCloses) {
