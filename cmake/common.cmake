@@ -4,7 +4,7 @@ add_library(tarvik_options INTERFACE)
 target_compile_options(tarvik_options INTERFACE -Wall -Wextra -Werror
   # gcc 12 reports false -Wrestrict positives inside std::string at -O3 (GCC bug 105329).
   $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
-target_compile_definitions(tarvik_options INTERFACE _FILE_OFFSET_BITS=64
+target_compile_definitions(tarvik_options INTERFACE _FILE_OFFSET_BITS=64 TARVIK_VERSION="${PROJECT_VERSION}"
   # The hardening Debian builds its packages with; fortification needs optimisation.
   $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 target_compile_options(tarvik_options INTERFACE -fstack-protector-strong)

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
 
     tarvik::TPingObjectOptions options;
     options.Probes = tarvik::MakeProgramProbes(icmp.Available);
+    options.IcmpAvailable = icmp.Available;
     tarvik::TPingObject mainWindow(options);
     tarvik::TMsgDialog msgDialog(&mainWindow);
     tarvik::TPlayer player;

@@ -31,10 +31,6 @@
 #include "platform/program_dir.h"
 #include "trend/trend_export_formats.h"
 
-#ifndef TARVIK_VERSION
-#define TARVIK_VERSION "0.0.0"
-#endif
-
 namespace tarvik {
 namespace {
 

@@ -130,4 +130,21 @@ sleep 1.5
 kill -TERM "$cli2"; wait "$cli2" || fail "second companion exited with status $?"
 [ "$(grep -c 'without history' "$W/cli2.log")" -eq 1 ] || fail "no single notice of measuring without history: $(cat "$W/cli2.log")"
 kill "$holder"
+# ---- the window honours [Metrics] Listen too ----
+mkdir -p "$W/win"
+cp "$BUILD_DIR/bin/tarvik" "$W/win/tarvik"
+wport=$(free_port)
+printf '[Main]\nSign=Network speed\n[Objects]\nNumber=1\nObject11=127.0.0.1\nObject15=3\nObject18=300\nObject19=0\nObject110=1024\nObject111=1000\n[Buttons]\nPing objects=1\n[Metrics]\nListen=127.0.0.1:%s\n' "$wport" \
+  >"$W/win/QUORBELT.INI"
+QT_QPA_PLATFORM=offscreen "$W/win/tarvik" >"$W/win.log" 2>&1 &
+win=$!; PIDS+=($win)
+for _ in $(seq 1 50); do
+  curl -sf "http://127.0.0.1:$wport/metrics" >"$W/winpage" 2>/dev/null && grep -q 'tarvik_probe_up{resource="127.0.0.1",kind="host"} 1' "$W/winpage" && break
+  sleep 0.2
+done
+grep -q 'tarvik_probe_up{resource="127.0.0.1",kind="host"} 1' "$W/winpage" || { cat "$W/win.log"; fail "the window serves no measured host"; }
+promtool check metrics <"$W/winpage" || fail "promtool rejects the window's page"
+kill -TERM "$win"; wait "$win" || fail "the window exited with status $?"
+grep -q "^Listen=127.0.0.1:$wport" "$W/win/QUORBELT.INI" || fail "the window's save lost [Metrics] Listen"
+
 echo "companion test passed"

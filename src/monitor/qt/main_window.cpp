@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,9 +21,14 @@
 #include "monitor/qt/prog_exit.h"
 #include "monitor/qt/resource_table_view.h"
 #include "monitor/qt/sampling_cycle.h"
+#include "monitor/resource_list.h"
 #include "monitor/speed_event.h"
 #include "trend/qt/trend_panel.h"
+#include "setup/qt/set_event.h"
 #include "trend/trend_file.h"
+#include "monitor/metrics.h"
+#include "platform/ini_file.h"
+#include "platform/metrics_server.h"
 #include "ui/colors_qt.h"
 #include "ui/help.h"
 #include "ui/icons.h"
@@ -242,6 +248,8 @@ void TPingObject::FormCreate() {
     connect(TrendBmp, &QPushButton::clicked, this, &TPingObject::TrendBmpClick);
     connect(StayOnTop, &QPushButton::clicked, this, &TPingObject::StayOnTopClick);
     connect(AddResource, &QPushButton::clicked, this, &TPingObject::AddResourceClick);
+    connect(EditCurResource, &QPushButton::clicked, this, &TPingObject::EditCurResourceClick);
+    connect(DelResource, &QPushButton::clicked, this, &TPingObject::DelResourceClick);
     // QPushButton::clicked comes on mouse-up, as the close button wants.
     connect(CloseBtn, &QPushButton::clicked, this, &TPingObject::CloseBtnClick);
     connect(HelpBtn, &QPushButton::clicked, this, &TPingObject::HelpBtnClick);
@@ -250,8 +258,10 @@ void TPingObject::FormCreate() {
 
     Control_ = std::make_unique<TMeasuringControl>(ResourceTable, Sync_, *Options_.Clock,
                                                    Options_.Delays);
+    Metrics_ = std::make_unique<TMetricsSource>();
     Ctx_->RepaintCells = [this](int row, int first, int last) {
         DisplayResourceTable->RepaintCells(row, first, last);
+        Metrics_->CellsShown(ResourceTable, row);
     };
 
     // Creation steps in their order.
@@ -387,6 +397,8 @@ void TPingObject::ReadParametersFile() {
     TrendPanel->SetMessageDialog(TMsgDialog::Instance());
     TrendPanel->TrendLegendPaint();
     DrawTrend();
+    Metrics_->Publish(ResourceTable);
+    StartMetricsServer();
     DisplayResourceTable->setFont(ToQFont(GridFont));
     for (int c = 0; c < 5; ++c)
         if (s.ColWidths[c] == WidthNotStored)
@@ -624,12 +636,96 @@ void TPingObject::RestoreStayOnTop() {
     }
 }
 
+// ---- resource list editing ---------------------------------------------------------
+
+TWizardEnvironment TPingObject::MakeWizardEnvironment(bool editMode) {
+    TWizardEnvironment env;
+    env.Table = &ResourceTable;
+    env.CurrentRow = editMode ? DisplayResourceTable->SelectedRow() : 0;
+    env.FirstStart = FirstStart;
+    env.IcmpAvailable = Options_.IcmpAvailable;
+    env.ProcessListAvailable = Options_.ProcessListAvailable;
+    env.UserKnownCDFileSize = &UserKnownCDFileSize;
+    env.ConnectWindowsTable = &ConnectWindowsTable;
+    env.KeeperOn = DialUpTimer->isActive();
+    env.KeeperIntervalMs = DialUpTimer->interval();
+    env.SetKeeper = [this](bool on, int intervalMs) {
+        DialUpTimer->setInterval(intervalMs);
+        // A period of 0 keeps the keeper from running while it is on.
+        if (on && intervalMs > 0)
+            DialUpTimer->start();
+        else
+            DialUpTimer->stop();
+    };
+    env.MainFont = MainFont;
+    env.GridFont = GridFont;
+    env.EditLineFont = EditLineFont;
+    env.HomeDir = Options_.HomeDir.empty() ? QDir::homePath().toStdString() : Options_.HomeDir;
+    env.Exec = Options_.Dialogs.Exec;
+    if (!EventTestActions_) EventTestActions_ = MakeEventTestActions(Player_);
+    env.TestActions = EventTestActions_.get();
+    return env;
+}
+
 void TPingObject::AddResourceClick() {
+    TStayOnTopGuard onTop(*this);
     if (OnAddResource) {
-        LiftStayOnTop();
         OnAddResource();
-        RestoreStayOnTop();
+        return;
     }
+    auto wizard = Options_.Dialogs.MakeEditResource(this, MakeWizardEnvironment(false));
+    if (Options_.Dialogs.Exec(*wizard) == mrOk) {
+        const int row = ResourceTable.AddRow();
+        DisplayResourceTable->SetRowCount(ResourceTable.RowCount());
+        UpdateRowButtons();
+        WriteResourceRow(ResourceTable, row, wizard->Values(), true);
+        CreateRowThread(row);
+        if (StartBtn->isChecked()) ResourceTable.Thread(row)->Resume();
+        DisplayResourceTable->viewport()->update();
+    }
+    wizard.reset();
+    ResourceRowsChanged();
+}
+
+void TPingObject::EditCurResourceClick() {
+    const int row = DisplayResourceTable->SelectedRow();
+    if (row < 1 || row >= ResourceTable.RowCount()) return;
+    TStayOnTopGuard onTop(*this);
+    auto wizard = Options_.Dialogs.MakeEditResource(this, MakeWizardEnvironment(true));
+    wizard->EditMode = true;
+    if (Options_.Dialogs.Exec(*wizard) == mrOk) {
+        // The shown speeds stay until the thread next updates them.
+        WriteResourceRow(ResourceTable, row, wizard->Values(), false);
+        if (const auto& thread = ResourceTable.Thread(row)) {
+            thread->LoadSettings();
+            if (StartBtn->isChecked()) thread->Resume();
+        }
+        DisplayResourceTable->viewport()->update();
+    }
+    wizard.reset();
+    ResourceRowsChanged();
+}
+
+void TPingObject::DelResourceClick() {
+    ThreadsActivation->stop();
+    const bool measuring = StartBtn->isChecked();
+    if (ResourceTable.RowCount() >= 2) {
+        const int row = DisplayResourceTable->SelectedRow();
+        if (row >= 1 && row < ResourceTable.RowCount()) {
+            // Stop it, wait, suspend every thread, wait, destroy it.
+            Control_->DestroyRow(row);
+            ShiftRowsUp(ResourceTable, row);
+            DisplayResourceTable->SetRowCount(ResourceTable.RowCount());
+            UpdateRowButtons();
+            if (measuring)
+                for (int r = 1; r < ResourceTable.RowCount(); ++r)
+                    if (const auto& t = ResourceTable.Thread(r)) t->Resume();
+            DisplayResourceTable->viewport()->update();
+            RedrawLiveChart();
+        }
+    }
+    ResourceRowsChanged();
+    if (measuring) ThreadsActivation->start();
 }
 
 // ---- help -------------------------------------------------------------------------
@@ -723,6 +819,9 @@ void TPingObject::FormClose() {
     } catch (...) {
         // the threads are ended all the same
     }
+    // The metrics server's threads stop before the measuring threads end.
+    MetricsServer_.reset();
+    Metrics_->Clear();
     Control_->Close();
     Ctx_->TrendWriter = nullptr;
     TrendPanel->SetTrendFile(nullptr);
@@ -751,5 +850,41 @@ void TPingObject::WireTrendPanel() {
 }
 
 void TPingObject::DrawTrend() { TrendPanel->DrawTrend(); }
+
+void TPingObject::ResourceRowsChanged() {
+    DrawTrend();
+    Metrics_->Publish(ResourceTable);
+}
+
+// ---- metrics ------------------------------------------------------------------------
+
+void TPingObject::StartMetricsServer() {
+    TIniFile ini;
+    if (ini.Load(Options_.Paths.ConfigFile()) != TIniFile::TLoadStatus::Loaded) return;
+    const std::string listen = ini.ReadString("Metrics", "Listen", "");
+    if (listen.empty()) return;
+    QString problem;
+    std::string error;
+    if (const auto address = ParseListenAddress(listen)) {
+        MetricsServer_ = std::make_unique<TMetricsServer>();
+        TMetricsSource* source = Metrics_.get();
+        if (!MetricsServer_->Start(*address, [source] { return FormatMetrics(source->Rows(), TARVIK_VERSION); },
+                                   &error)) {
+            MetricsServer_.reset();
+            problem = QString::fromStdString(error);
+        }
+    } else {
+        problem = QString::fromStdString("not an address to listen on: " + listen);
+    }
+    if (problem.isEmpty()) return;
+    // Said once the window is up, like the other start-up messages.
+    QMetaObject::invokeMethod(
+        this,
+        [problem] {
+            if (TMsgDialog::Instance())
+                TMsgDialog::Instance()->Execute("Error", "Unable to serve the metrics ([Metrics] Listen): " + problem);
+        },
+        Qt::QueuedConnection);
+}
 
 }  // namespace tarvik

@@ -14,7 +14,9 @@
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
 #include "platform/program_dir.h"
+#include "platform/program_utils.h"
 #include "setup/config_file.h"
+#include "setup/qt/dialog_factory.h"
 
 class QLabel;
 class QMenu;
@@ -31,6 +33,8 @@ class TProgExit;
 class TSamplingCycle;
 class TSyncCaller;
 class TTrendFile;
+class TMetricsSource;
+class TMetricsServer;
 class TTrendPanel;
 
 struct TPingObjectOptions {
@@ -38,6 +42,13 @@ struct TPingObjectOptions {
     TProgramPaths Paths = ProgramPaths();
     TProbeFactory Probes;  // null: the program's own probes
     TMeasuringDelays Delays;
+    // The dialogs the window opens (tests replace them).
+    TDialogFactory Dialogs;
+    // Host resources can be measured (an ICMP echo socket opens).
+    bool IcmpAvailable = true;
+    bool ProcessListAvailable = tarvik::ProcessListAvailable();
+    // Where the wizard looks for bookmarks and Favorites; empty: the user's home.
+    std::string HomeDir;
 };
 
 class TPingObject : public QWidget {
@@ -110,6 +121,9 @@ public:
     void VGrdBtnClick();
     // Redraws the trend chart (after loading, adding, editing, deleting).
     void DrawTrend();
+    // The resource rows changed (added, edited, deleted): the trend chart and
+    // the metrics follow.
+    void ResourceRowsChanged();
     // The application title of the selected resource, and the level icon.
     void RefreshApplicationTitle();
     void SetLevelIcon(int level);
@@ -121,6 +135,8 @@ public:
     void LiftStayOnTop();
     void RestoreStayOnTop();
     void AddResourceClick();
+    void EditCurResourceClick();
+    void DelResourceClick();
     void CloseBtnClick();
     void HelpBtnClick();
     void ShowAbout();
@@ -131,7 +147,7 @@ public:
     // Starts or stops DialUpTimer from DialUpEnabled and DialUpInterval.
     void ApplyDialUpTimer();
 
-    // The Add resource wizard; until it is installed the button does nothing.
+    // Replaces the Add resource wizard when set (test hook of the start-up).
     std::function<void()> OnAddResource;
     // Standard error box of the configuration load (test hook).
     std::function<void(const QString&)> ShowErrorBox;
@@ -165,13 +181,19 @@ private:
     void MoveOuterTopLeft(const QPoint& outer);
     QPoint OuterTopLeft() const;
     void UpdateRowButtons();
+    TWizardEnvironment MakeWizardEnvironment(bool editMode);
+    std::unique_ptr<ISpeedEventActions> EventTestActions_;
     void WireLiveChart();
     void WireTrendPanel();
     QPushButton* MakeButton(const char* name, const QString& caption, const QString& glyph,
                             const QString& hint, int helpContext, const QRect& geometry,
                             QWidget* parent, bool checkable = false);
 
+    // Serves [Metrics] Listen=ADDR:PORT of the configuration, when set.
+    void StartMetricsServer();
     TPingObjectOptions Options_;
+    std::unique_ptr<TMetricsSource> Metrics_;
+    std::unique_ptr<TMetricsServer> MetricsServer_;
     std::shared_ptr<TSyncCaller> Sync_;
     std::shared_ptr<TEngineContext> Ctx_;
     std::unique_ptr<TMeasuringControl> Control_;
@@ -181,6 +203,18 @@ private:
     bool Closing_ = false;          // FormClose is running
     bool Loading_ = false;          // FormShow is running
     bool CloseDuringLoad_ = false;  // a close came while loading
+};
+
+// Lifts stay-on-top for the life of a modal dialog and restores it after.
+class TStayOnTopGuard {
+public:
+    explicit TStayOnTopGuard(TPingObject& window) : Window_(window) { Window_.LiftStayOnTop(); }
+    ~TStayOnTopGuard() { Window_.RestoreStayOnTop(); }
+    TStayOnTopGuard(const TStayOnTopGuard&) = delete;
+    TStayOnTopGuard& operator=(const TStayOnTopGuard&) = delete;
+
+private:
+    TPingObject& Window_;
 };
 
 }  // namespace tarvik
