@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "engine/resource_table.h"
 #include "platform/date_time.h"
 #include "platform/utf8.h"
 
@@ -56,6 +57,23 @@ bool Printed(char kind, int series) {
 bool InPeriod(int slot, int fromSlot, int tillSlot) { return fromSlot <= slot && slot <= tillSlot; }
 
 }  // namespace
+
+std::vector<TReportResource> ReportResources(const TResourceTable& table, const TTrendFile* file,
+                                             double date) {
+    std::vector<TReportResource> out;
+    for (int row = 1; row < table.RowCount(); ++row) {
+        TReportResource r;
+        r.Address = table.Cell(colAddress, row);
+        const std::string& kind = table.Cell(colKind, row);
+        r.Kind = kind.empty() ? 0 : kind[0];
+        r.WriteColor = table.Cell(colWriteColor, row);
+        r.ReadColor = table.Cell(colReadColor, row);
+        r.HasThread = table.Thread(row) != nullptr;
+        if (file && r.HasThread) r.Day = file->ReadDay(r.Address, date);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
 
 std::string ReportDateText(double date) {
     static constexpr std::array<const char*, 12> kMonths{

@@ -14,6 +14,8 @@
 
 namespace tarvik {
 
+class TResourceTable;
+
 // One resource row of the settings grid as the report sees it. A row without
 // a measurement thread prints nothing but keeps its three legend places.
 struct TReportResource {
@@ -94,6 +96,11 @@ struct TTrendReport {
     TReportMetrics Metrics;
     std::vector<TReportItem> Items;
 };
+
+// Rows 1..N of the settings grid with the day holding `date` read from the
+// trend file; without a file every slot is empty.
+std::vector<TReportResource> ReportResources(const TResourceTable& table, const TTrendFile* file,
+                                             double date);
 
 // "December 10, 2026": English month names whatever the locale.
 std::string ReportDateText(double date);
