@@ -21,6 +21,8 @@
 #include "monitor/qt/resource_table_view.h"
 #include "monitor/qt/sampling_cycle.h"
 #include "monitor/speed_event.h"
+#include "platform/date_time.h"
+#include "trend/qt/report_printer.h"
 #include "trend/trend_file.h"
 #include "ui/colors_qt.h"
 #include "ui/help.h"
@@ -245,6 +247,21 @@ void TPingObject::FormCreate() {
     TrendDatePanel->setFrameShadow(QFrame::Sunken);
     TrendDatePanel->setProperty("helpContext", 159);
     TrendDatePanel->installEventFilter(this);
+    // The printed report; the trend panel's period dialog takes the place of the whole day.
+    ConnectPrintTrend(PrintTrend,
+                      {[this] { LiftStayOnTop(); }, [this] { RestoreStayOnTop(); },
+                       [this](QPrinter& printer) { return ExecPrintDialog(printer, this); },
+                       [] { return std::optional<TReportPeriod>(TReportPeriod{0, 96}); },
+                       [this] {
+                           const double today = EncodeDateTime(Options_.Clock->LocalNow());
+                           return TReportContent{
+                               TrendScale, HTrendGrdBtn->isChecked(), VTrendGrdBtn->isChecked(),
+                               TrendDatePanel->text().toStdString(),
+                               ReportResources(ResourceTable, TrendFile.get(), today)};
+                       },
+                       [this] { return ToQFont(EditLineFont); },
+                       [this] { return EncodeDateTime(Options_.Clock->LocalNow()); },
+                       [this](const QString& m) { QMessageBox::warning(this, "Tarvik", m); }});
 
     // ---- timers ----
     auto makeTimer = [this](const char* name, int ms, bool enabled) {
