@@ -54,8 +54,7 @@ class TPrintTrendAction : public QObject {
 }  // namespace
 
 TMeasureText DeviceTextMeasure(const QPaintDevice& device, const QFont& font) {
-    // QFontMetrics wants a mutable device pointer but only reads its resolution.
-    auto* dev = const_cast<QPaintDevice*>(&device);
+    const QPaintDevice* dev = &device;
     return [dev, font](std::string_view text, int pointSize) {
         const QFontMetrics fm(pointSize == 0 ? QFont() : AtSize(font, pointSize), dev);
         const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
