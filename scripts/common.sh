@@ -16,7 +16,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils dbus dbus-x11 at-spi2-core pulseaudio pulseaudio-utils
   poppler-utils iputils-ping iproute2 procps python3 locales openbox xdotool
-  lintian desktop-file-utils appstream dpkg-dev libcap2-bin prometheus curl)
+  lintian desktop-file-utils appstream dpkg-dev libcap2-bin prometheus curl
+  cups cups-client cups-bsd)
 
 ensure_packages() {
   local missing=()

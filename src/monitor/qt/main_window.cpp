@@ -23,8 +23,10 @@
 #include "monitor/qt/sampling_cycle.h"
 #include "monitor/resource_list.h"
 #include "monitor/speed_event.h"
-#include "trend/qt/trend_panel.h"
+#include "platform/date_time.h"
 #include "setup/qt/set_event.h"
+#include "trend/qt/report_printer.h"
+#include "trend/qt/trend_panel.h"
 #include "trend/trend_file.h"
 #include "monitor/metrics.h"
 #include "platform/ini_file.h"
@@ -217,6 +219,28 @@ void TPingObject::FormCreate() {
     // ---- the trend area ----
     TrendPanel = new TTrendPanel(ResourceTable, *Options_.Clock, this);
     TrendPanel->move(0, 250);
+    // The printed report of the shown day, for the period chosen in the trend
+    // panel's period dialog (filled from and stored to the remembered period).
+    ConnectPrintTrend(TrendPanel->PrintTrend,
+                      {[this] { LiftStayOnTop(); }, [this] { RestoreStayOnTop(); },
+                       [this](QPrinter& printer) { return ExecPrintDialog(printer, this); },
+                       [this]() -> std::optional<TReportPeriod> {
+                           TTrendPeriod period = TrendPanel->Period;
+                           int a = 0, b = 0;
+                           if (!TrendPanel->ChoosePeriod(period, a, b)) return std::nullopt;
+                           TrendPanel->Period = period;
+                           return TReportPeriod{a, b};
+                       },
+                       [this] {
+                           return TReportContent{
+                               TrendPanel->TrendScale, TrendPanel->HTrendGrdBtn->isChecked(),
+                               TrendPanel->VTrendGrdBtn->isChecked(),
+                               TrendPanel->TrendDatePanel->text().toStdString(),
+                               ReportResources(ResourceTable, TrendFile.get(), TrendPanel->TrendDate)};
+                       },
+                       [this] { return ToQFont(EditLineFont); },
+                       [this] { return TrendPanel->TrendDate; },
+                       [this](const QString& m) { QMessageBox::warning(this, "Tarvik", m); }});
 
     // ---- timers ----
     auto makeTimer = [this](const char* name, int ms, bool enabled) {
