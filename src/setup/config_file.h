@@ -101,10 +101,10 @@ std::optional<std::string> WriteParametersFile(const std::string& path, const TR
                                                const TIniFile::TFaultHook& fault = nullptr);
 
 // The key of a resource cell: "Object" + row + column for rows 1 to 10 (the
-// designed form), "Object" + row + "_" + column from row 11 on, where the
-// designed form is ambiguous.
+// short form), "Object" + row + "_" + column from row 11 on, where the
+// short form is ambiguous.
 std::string ObjectKey(int row, int col);
-// The designed key form for any row, read as a fallback for rows from 11 on.
+// The short key form for any row, read as a fallback for rows from 11 on.
 std::string LegacyObjectKey(int row, int col);
 
 // Value forms of the file. None of them depends on the C or C++ locale.

@@ -131,11 +131,11 @@ TTrendPicture TrendPicture(const std::vector<TTrendRow>& rows, int width, int he
         xs[static_cast<std::size_t>(p)] = TrendPointX(width, p);
     for (const TTrendRow& row : rows) {
         if (!row.HasThread()) continue;
-        for (const TSeriesSpec& spec : SeriesOfKind(row.Kind)) {
+        for (const TSeriesSpec& item : SeriesOfKind(row.Kind)) {
             TTrendPolyline line;
-            line.Quantity = spec.Quantity;
-            line.ColorText = spec.ColorColumn == colWriteColor ? row.WriteColor : row.ReadColor;
-            const TDayValues& values = ValuesOf(row, spec.Quantity);
+            line.Quantity = item.Quantity;
+            line.ColorText = item.ColorColumn == colWriteColor ? row.WriteColor : row.ReadColor;
+            const TDayValues& values = ValuesOf(row, item.Quantity);
             for (int p = 1; p <= kTrendSlotsPerDay; ++p)
                 line.Points[static_cast<std::size_t>(p - 1)] = {
                     xs[static_cast<std::size_t>(p)],

@@ -202,21 +202,21 @@ TTrendReport LayOutTrendReport(const TReportInput& in, const TMeasureText& measu
         }
         for (int series = 0; series < 3; ++series) {
             if (!Printed(res.Kind, series)) continue;
-            const TSeriesSpec& spec = kSeries[static_cast<std::size_t>(series)];
-            const TReportPen pen{1, spec.Style, spec.Write ? res.WriteColor : res.ReadColor};
+            const TSeriesSpec& item = kSeries[static_cast<std::size_t>(series)];
+            const TReportPen pen{1, item.Style, item.Write ? res.WriteColor : res.ReadColor};
             TReportPolyline curve{pen, {}};
             curve.Points.reserve(kTrendSlotsPerDay);
             for (int s = 1; s <= kTrendSlotsPerDay; ++s) {
                 const TTrendDaySlot& slot = res.Day[static_cast<std::size_t>(s - 1)];
                 const bool shown = slot.Found && InPeriod(s, in.FromSlot, in.TillSlot);
-                curve.Points.push_back({x[s - 1], shown ? pointY(slot.*spec.Value) : base});
+                curve.Points.push_back({x[s - 1], shown ? pointY(slot.*item.Value) : base});
             }
             items.push_back(std::move(curve));
-            const int yi = h * (3 * static_cast<int>(row) + spec.LegendIndex) + Round(10 * u) + T;
+            const int yi = h * (3 * static_cast<int>(row) + item.LegendIndex) + Round(10 * u) + T;
             line(pen, X0, yi + h / 2, X0 + Round(15 * u), yi + h / 2);
             text(8, X0 + Round(20 * u), yi,
-                 LegendText(res.Address, spec.Words,
-                            SeriesStats(res.Day, spec.Value, in.FromSlot, in.TillSlot)));
+                 LegendText(res.Address, item.Words,
+                            SeriesStats(res.Day, item.Value, in.FromSlot, in.TillSlot)));
         }
     }
 

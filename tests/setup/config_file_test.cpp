@@ -353,7 +353,7 @@ TEST_F(ConfigFile, FullRoundTrip) {
                           "Object11=r1c1\nObject12=\"   123.45 KBps\"\n",
                           0),
               0u);
-    // Sections appear in the designed order.
+    // Sections appear in the program's own order.
     std::size_t at = 0;
     for (const char* section : {"[Objects]", "[Position]", "[Buttons]", "[Resource Window]",
                                 "[Scale]", "[Dial_Up]", "[Fonts]", "[Trend]", "[Misc]"}) {
@@ -401,7 +401,7 @@ TEST_F(ConfigFile, FullRoundTrip) {
     EXPECT_EQ(Get(), first);
 }
 
-// Rows 1 to 10 keep the designed keys; from row 11 on the designed form is
+// Rows 1 to 10 keep the short keys; from row 11 on the short form is
 // ambiguous ("Object110" is row 1 column 10 and row 11 column 0), so those
 // rows are written as "Object" + row + "_" + column.
 TEST_F(ConfigFile, MoreThanTenResources) {
@@ -412,7 +412,7 @@ TEST_F(ConfigFile, MoreThanTenResources) {
     EXPECT_EQ(ini.Read("Objects", "Object1037"), "r10c37");
     EXPECT_EQ(ini.Read("Objects", "Object11_1"), "r11c1");
     EXPECT_EQ(ini.Read("Objects", "Object12_37"), "r12c37");
-    EXPECT_FALSE(ini.HasKey("Objects", "Object1112"));  // row 11 column 12, designed form
+    EXPECT_FALSE(ini.HasKey("Objects", "Object1112"));  // row 11 column 12, short form
     EXPECT_FALSE(ini.HasKey("Objects", "Object1237"));
 
     ASSERT_TRUE(Load());
@@ -420,9 +420,9 @@ TEST_F(ConfigFile, MoreThanTenResources) {
     for (int r = 1; r <= 12; ++r) EXPECT_EQ(Table.Row(r), table.Row(r)) << r;
 }
 
-// A file from a writer that used the designed form for every row: rows
+// A file from a writer that used the short form for every row: rows
 // from 11 on are read from those keys, which hold their last written value.
-TEST_F(ConfigFile, DesignedKeysFromRowElevenOnAreRead) {
+TEST_F(ConfigFile, ShortKeysFromRowElevenOnAreRead) {
     // Rows 2 to 10 are not in the file: rows 1, 11 and 12 load as 1, 2 and 3.
     Put(Valid +
         "[Objects]\nNumber=12\nObject11=first\nObject1112=r11c12\nObject111=host11\n"

@@ -117,7 +117,7 @@ TEST(WizardChecks, ReadOnlyFileSizeInWholeKilobytes) {
     EXPECT_EQ(SmallFileQuestion(4999).substr(0, 31), "The file has size 4999 KB.\r\rFor");
 }
 
-TEST(WizardRow, AddWritesEveryDesignedCellAndEditKeepsTheSpeeds) {
+TEST(WizardRow, AddWritesEveryCellOfANewRowAndEditKeepsTheSpeeds) {
     TWizardValues v;
     v.Kind = '1';
     v.Path = "/mnt/share";

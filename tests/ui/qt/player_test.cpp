@@ -216,7 +216,7 @@ class PlayerTest : public ::testing::Test {
 fs::path PlayerTest::Dir_;
 std::unique_ptr<TPulseServer> PlayerTest::Pulse_;
 
-TEST_F(PlayerTest, ControlsAsDesigned) {
+TEST_F(PlayerTest, ControlsAndTheirTexts) {
     EXPECT_EQ(Player_->windowTitle(), "Phonograph");
     EXPECT_NE(Player_->findChild<QLabel*>("LabelFileName"), nullptr);
     EXPECT_NE(Player_->findChild<QWidget*>("MediaPlayer1"), nullptr);
