@@ -83,8 +83,10 @@ class WizardEndToEnd : public ::testing::Test {
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
     // The first visible window of the program whose title contains name
-    // (any title when name is empty); empty when none appears in time.
-    QString WaitForWindow(const QString& name, int timeoutMs = 15000) {
+    // (any title when name is empty); empty when none appears in time. The
+    // bound is generous: a program starting beside other end-to-end tests
+    // on a loaded machine can take many seconds to map its first window.
+    QString WaitForWindow(const QString& name, int timeoutMs = 45000) {
         QDeadlineTimer deadline(timeoutMs);
         do {
             const QStringList ids =
@@ -98,7 +100,7 @@ class WizardEndToEnd : public ::testing::Test {
         } while (!deadline.hasExpired());
         return {};
     }
-    bool WaitUntilGone(const QString& name, int timeoutMs = 10000) {
+    bool WaitUntilGone(const QString& name, int timeoutMs = 30000) {
         QDeadlineTimer deadline(timeoutMs);
         while (!Xdo({"search", "--onlyvisible", "--name", name}).isEmpty())
             if (deadline.hasExpired())
