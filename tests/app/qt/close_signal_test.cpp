@@ -20,6 +20,7 @@
 #include "support/qt/temp_program_dir.h"
 #include "ui/close_signals.h"
 #include "ui/msg_dialog.h"
+#include "support/qt/wait_for.h"
 
 namespace tarvik {
 namespace {
@@ -74,7 +75,7 @@ TEST_F(CloseSignalTest, SignalDuringTheStartUpMessageAnswersItAndCloses) {
     };
     w->show();
     EXPECT_TRUE(boxShown);
-    QTRY_COMPARE_WITH_TIMEOUT(Closed, 1, 5000);
+    ASSERT_TRUE(test::WaitFor([&] { return Closed == 1; }, 5000));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     const QByteArray ini = Dir.Read("QUORBELT.INI");
     EXPECT_TRUE(ini.contains("Sign=Network speed")) << ini.toStdString();
@@ -115,16 +116,16 @@ TEST_F(CloseSignalTest, SignalDuringTheSaveErrorEndsTheClose) {
         } else {
             w->CloseBtn->click();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(Closed, 1, 5000);
+        ASSERT_TRUE(test::WaitFor([&] { return Closed == 1; }, 5000));
         watch.stop();
         EXPECT_LT(timer.elapsed(), 3000);
         EXPECT_EQ(w->ResourceTable.Thread(1), nullptr);
         EXPECT_EQ(w->ResourceTable.Thread(2), nullptr);
         // Both signals handled, and the close the second one posted has run.
-        QTRY_COMPARE_WITH_TIMEOUT(CloseRequests, 2, 3000);
+        ASSERT_TRUE(test::WaitFor([&] { return CloseRequests == 2; }, 3000));
         bool drained = false;
         QMetaObject::invokeMethod(qApp, [&] { drained = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(drained);
+        ASSERT_TRUE(test::WaitFor([&] { return drained; }));
         EXPECT_EQ(Closed, 1);
         Signals.Close = nullptr;
     }
@@ -180,14 +181,14 @@ TEST_F(CloseSignalTest, HungEventActionLeavesTheWindowAnsweringAndTheSignalClose
     ASSERT_TRUE(w->PingSendTimer->isActive());
     int ticks = 0;
     QObject::connect(w->PingSendTimer, &QTimer::timeout, [&] { ++ticks; });
-    QTRY_VERIFY_WITH_TIMEOUT(!w->ResourceTable.Cell(colMinConditionSince, 1).empty(), 3000);
+    ASSERT_TRUE(test::WaitFor([&] { return !w->ResourceTable.Cell(colMinConditionSince, 1).empty(); }, 3000));
     Clock.Advance(3500);
-    QTRY_VERIFY_WITH_TIMEOUT(gate->Entered(), 3000);
+    ASSERT_TRUE(test::WaitFor([&] { return gate->Entered(); }, 3000));
     EXPECT_EQ(w->ResourceTable.Cell(colMinPerformed, 1), "1");
 
     // The window goes on: sampling ticks keep coming and a click is served.
     const int before = ticks;
-    QTRY_VERIFY_WITH_TIMEOUT(ticks >= before + 5, 3000);
+    ASSERT_TRUE(test::WaitFor([&] { return ticks >= before + 5; }, 3000));
     w->BitmapButton1->click();  // Stop
     EXPECT_FALSE(w->PingSendTimer->isActive());
 
@@ -195,7 +196,7 @@ TEST_F(CloseSignalTest, HungEventActionLeavesTheWindowAnsweringAndTheSignalClose
     QElapsedTimer timer;
     timer.start();
     ::raise(SIGTERM);
-    QTRY_COMPARE_WITH_TIMEOUT(Closed, 1, 5000);
+    ASSERT_TRUE(test::WaitFor([&] { return Closed == 1; }, 5000));
     EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_TRUE(Dir.Read("QUORBELT.INI").contains("Object116=/opt/dead-mount/run"));
     gate->Open();  // the left-behind worker returns and reports to nobody

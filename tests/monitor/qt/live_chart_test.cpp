@@ -17,6 +17,7 @@
 #include "ui/icons.h"
 #include "ui/msg_dialog.h"
 #include "ui/player.h"
+#include "support/qt/wait_for.h"
 
 namespace tarvik {
 namespace {
@@ -336,7 +337,7 @@ TEST_F(LiveChartWindowTest, SamplingTickPlaysTheEventSoundThroughTheProgramsPlay
     }
     EXPECT_EQ(w->ResourceTable.Cell(colMinPerformed, 1), "1");
     // The sound reaches the player once its file has answered off the window thread.
-    QTRY_COMPARE_WITH_TIMEOUT(player.FileName(), QString("/nonexistent/min.wav"), 3000);
+    ASSERT_TRUE(test::WaitFor([&] { return player.FileName() == QString("/nonexistent/min.wav"); }, 3000));
     EXPECT_EQ(w->windowIcon().pixmap(32).toImage(), LevelIcon(0).pixmap(32).toImage());
     EXPECT_EQ(w->windowTitle(), "\"127.0.0.1\"  Ping 0.0");
 }

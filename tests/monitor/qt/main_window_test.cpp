@@ -14,6 +14,7 @@
 #include "support/fake_clock.h"
 #include "support/qt/temp_program_dir.h"
 #include "ui/msg_dialog.h"
+#include "support/qt/wait_for.h"
 
 namespace tarvik {
 namespace {
@@ -128,7 +129,7 @@ TEST_F(MainWindowTest, StoredStateIsAppliedAndMeasuringResumes) {
     EXPECT_FALSE(w->HGrdBtn->isChecked());
     EXPECT_EQ(w->Scale, 100000.0);
     EXPECT_TRUE(w->StayOnTopSetting);
-    QTRY_VERIFY(w->StayOnTop->isChecked());  // applied after start-up
+    ASSERT_TRUE(test::WaitFor([&] { return w->StayOnTop->isChecked(); }));  // applied after start-up
 }
 
 TEST_F(MainWindowTest, ShrinkAndGrowRestoresTheCompactHeightWhileTrendIsUp) {
@@ -151,7 +152,7 @@ TEST_F(MainWindowTest, MissingFileOnFirstRunOpensTheWizardWithoutAMessage) {
     w->OnAddResource = [&] { ++wizard; };
     w->show();
     EXPECT_TRUE(Errors.isEmpty());
-    QTRY_COMPARE(wizard, 1);
+    ASSERT_TRUE(test::WaitFor([&] { return wizard == 1; }));
     EXPECT_FALSE(w->FirstStart);
     ASSERT_EQ(w->ConnectWindowsTable.size(), 4u);
     EXPECT_EQ(w->ConnectWindowsTable[2][0], "Dial-Up Networking");
@@ -194,7 +195,7 @@ TEST_F(MainWindowTest, CloseWithinFiveSecondsWaitsThreeSecondsAfterThePleaseWait
         closed = true;
         if (firstPaint.Painted.isValid()) closedAfterPaintNs = firstPaint.Painted.nsecsElapsed();
     });
-    QTRY_VERIFY_WITH_TIMEOUT(closed, 6000);
+    ASSERT_TRUE(test::WaitFor([&] { return closed; }, 6000));
     qApp->removeEventFilter(&firstPaint);
     // Never before the three seconds, counted from the first paint.
     ASSERT_GE(closedAfterPaintNs, 0) << "the wait window never painted";
