@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     player.ShowDeviceError = [&msgDialog](const QString& text) { msgDialog.Execute("Error", text); };
     mainWindow.SetPlayer(&player);
     tarvik::TParameters parameters(&mainWindow);
+    mainWindow.SetParameters(&parameters);
     InstallCloseSignals(mainWindow);
 
     // The loop ends when the main window has closed.

@@ -13,8 +13,10 @@
 #include "engine/measuring_control.h"
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
+#include "platform/desktop_controls.h"
 #include "platform/program_dir.h"
 #include "setup/config_file.h"
+#include "setup/preferences.h"
 
 class QLabel;
 class QMenu;
@@ -24,7 +26,9 @@ class QTimer;
 namespace tarvik {
 
 class ISpeedEventActions;
+class TDialUpKeeper;
 class TDisplayResourceTable;
+class TParameters;
 class TLiveChart;
 class TPlayer;
 class TProgExit;
@@ -37,6 +41,9 @@ struct TPingObjectOptions {
     TProgramPaths Paths = ProgramPaths();
     TProbeFactory Probes;  // null: the program's own probes
     TMeasuringDelays Delays;
+    // The desktop the dial-up keeper presses buttons on; null: the system's
+    // (X window list and AT-SPI).
+    std::function<std::unique_ptr<IDesktopControls>()> DesktopControls;
 };
 
 class TPingObject : public QWidget {
@@ -139,6 +146,15 @@ public:
     void CreateRowThread(int row);
     // Starts or stops DialUpTimer from DialUpEnabled and DialUpInterval.
     void ApplyDialUpTimer();
+    // One search pass of the dial-up keeper, run on the keeper's worker.
+    void DialUpTimerTimer();
+    TDialUpKeeper& DialUpKeeper() { return *Keeper_; }
+    // The Global Preferences dialog: shown by SetBtn with stay-on-top lifted.
+    void SetParameters(TParameters* parameters);
+    void SetBtnClick();
+    // What the preferences edit, and taking them back on OK.
+    TPreferences CurrentPreferences() const;
+    void ApplyPreferences(const TPreferences& p);
 
     // The Add resource wizard; until it is installed the button does nothing.
     std::function<void()> OnAddResource;
@@ -185,6 +201,8 @@ private:
     std::unique_ptr<TMeasuringControl> Control_;
     std::unique_ptr<TSamplingCycle> Sampling_;
     QPointer<TPlayer> Player_;
+    QPointer<TParameters> Parameters_;
+    std::unique_ptr<TDialUpKeeper> Keeper_;
     bool Closed_ = false;
     bool Closing_ = false;          // FormClose is running
     bool Loading_ = false;          // FormShow is running
