@@ -328,10 +328,11 @@ void TParameters::ShowProblem() {
     KeeperProblemText->setVisible(!text.isEmpty());
 }
 
-void TParameters::HelpClick() {
-    const int tab = std::clamp(TabbedNotebook1->currentIndex(), 0, 2);
-    OpenHelpTopic(HelpTopics[tab]);
+QString TParameters::CurrentHelpTopic() const {
+    return QString::fromLatin1(HelpTopics[std::clamp(TabbedNotebook1->currentIndex(), 0, 2)]);
 }
+
+void TParameters::HelpClick() { OpenHelpTopic(CurrentHelpTopic()); }
 
 void TParameters::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {

@@ -44,6 +44,8 @@ class TParameters : public QDialog {
     // What the controls hold now.
     TPreferences Edited() const;
     void ApplyPreferences();
+    // The help topic of the tab in view.
+    QString CurrentHelpTopic() const;
 
     QTabWidget* TabbedNotebook1;
     QCheckBox* KeppDialUp;
