@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -118,7 +119,7 @@ TParameters::TParameters(QWidget* parent) : QDialog(parent) {
         fl->addWidget(new QLabel(label), row, 0);
         sample = new QLabel(fontPage);
         sample->setObjectName(sampleName);
-        sample->setFrameShape(QFrame::Panel);
+        sample->setFrameShape(QFrame::StyledPanel);
         sample->setFrameShadow(QFrame::Sunken);
         sample->setMinimumSize(200, 34);
         sample->setAlignment(Qt::AlignCenter);
@@ -181,7 +182,7 @@ TParameters::TParameters(QWidget* parent) : QDialog(parent) {
     auto* root = new QVBoxLayout(this);
     root->addWidget(TabbedNotebook1, 1);
     root->addLayout(buttons);
-    resize(470, 330);
+    resize(490, 380);
 
     for (QWidget* w : {static_cast<QWidget*>(KeppDialUp), static_cast<QWidget*>(ChoiseDlgFnt),
                        static_cast<QWidget*>(ChoiseTblFnt), static_cast<QWidget*>(ChoiseEdLnFnt),
@@ -221,6 +222,9 @@ void TParameters::Load(const TPreferences& p) {
     Loaded_ = p;
     setFont(QFontOf(p.MainFont));
     ConnectWindowsTable->setFont(QFontOf(p.GridFont));
+    // Grid-like rows: the text height and a little room, not the style's tall rows.
+    ConnectWindowsTable->verticalHeader()->setDefaultSectionSize(
+        QFontMetrics(ConnectWindowsTable->font()).height() + 6);
     DialUpTimeout->setFont(QFontOf(p.EditLineFont));
     // Rows 1 on of the window's table; the grid's own header is row 0.
     const int rows = std::max<int>(1, static_cast<int>(p.ConnectWindowsTable.size()) - 1);
@@ -291,14 +295,22 @@ void TParameters::reject() {
 
 void TParameters::ChangeFont(QLabel* sample) {
     TFontSetting current = sample == DialogsText ? Dialogs_ : sample == TableFont ? Table_ : Edit_;
-    QFont font = sample->font();
+    // The dialog starts on the face the name resolves to: an alias such as
+    // "Sans Serif" lists no bold style, and the dialog would drop the bold.
+    QFont start = sample->font();
+    start.setFamily(QFontInfo(start).family());
+    QFont font = start;
     bool ok = false;
     if (ChooseFont) {
         ok = ChooseFont(font, this);
     } else {
-        font = QFontDialog::getFont(&ok, font, this, "Font");
+        font = QFontDialog::getFont(&ok, start, this, "Font");
     }
-    if (ok) SetSample(sample, FontSettingOf(font, current));
+    if (!ok) return;
+    // OK on the unchanged font keeps the stored face name.
+    const bool same = font.family() == start.family() && font.pointSize() == start.pointSize() &&
+                      font.bold() == start.bold() && font.italic() == start.italic();
+    if (!same) SetSample(sample, FontSettingOf(font, current));
 }
 
 void TParameters::OnCellChanged(int row) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -188,17 +189,23 @@ TEST_F(PreferencesTest, ANonBoldGridFontShowsAtOnceInTheTable) {
     ASSERT_TRUE(Window->DisplayResourceTable->font().bold());
     QFont chosen("DejaVu Sans", 10);
     chosen.setBold(false);
-    bool offer = false;
+    enum { Cancel, Unchanged, Choose } answer = Cancel;
+    bool offeredBold = false;
     Parameters->ChooseFont = [&](QFont& f, QWidget*) {
-        if (!offer) return false;  // the font dialog's Cancel
-        f = chosen;
-        return true;
+        offeredBold = f.bold();
+        if (answer == Choose) f = chosen;
+        return answer != Cancel;
     };
     WithDialog([&](TParameters& p) {
         const QFont before = p.TableFont->font();
         p.ChoiseTblFnt->click();
         EXPECT_EQ(p.TableFont->font(), before);  // Cancel leaves the sample
-        offer = true;
+        // OK without a change keeps the bold face and its stored name.
+        answer = Unchanged;
+        p.ChoiseDlgFnt->click();
+        EXPECT_TRUE(offeredBold);
+        EXPECT_EQ(p.Edited().MainFont, Window->MainFont);
+        answer = Choose;
         p.ChoiseTblFnt->click();
         EXPECT_FALSE(p.TableFont->font().bold());
         EXPECT_TRUE(Window->DisplayResourceTable->font().bold());  // nothing before OK
@@ -210,6 +217,19 @@ TEST_F(PreferencesTest, ANonBoldGridFontShowsAtOnceInTheTable) {
     EXPECT_FALSE(Window->GridFont.Bold);
     EXPECT_EQ(Window->GridFont.Charset, 204);  // the character set is kept
     EXPECT_EQ(Window->TrendDatePanel->font().pointSize(), 10);
+}
+
+TEST_F(PreferencesTest, TheRealFontDialogsOkKeepsABoldAliasFontBold) {
+    ASSERT_TRUE(Window->MainFont.Bold);
+    WithDialog([&](TParameters& p) {
+        QTimer::singleShot(0, &p, [] {
+            if (auto* d = qobject_cast<QFontDialog*>(QApplication::activeModalWidget()))
+                d->accept();
+        });
+        p.ChoiseDlgFnt->click();
+        EXPECT_TRUE(p.DialogsText->font().bold());
+        EXPECT_EQ(p.Edited().MainFont, Window->MainFont);
+    });
 }
 
 TEST_F(PreferencesTest, TableEditingAddsAndDropsTheLastRow) {
