@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -207,35 +208,14 @@ class TAtspiControl final : public IChildControl {
 class TSystemDesktopControls final : public IDesktopControls {
   public:
     TSystemDesktopControls(std::string display, int timeoutMs)
-        : Display_(std::move(display)), Bus_(timeoutMs) {
-        if (!Bus_.Connected()) {
-            Problem_ = NoSessionBusText;
-            return;
-        }
-        if (!Bus_.HasAccessibilityBus()) {
-            Problem_ = NoBusText;
-            return;
-        }
-        atspi_set_timeout(timeoutMs, timeoutMs);
-        // atspi_init answers 1 when an earlier desktop of this process did it.
-        const int init = atspi_init();
-        if (init != 0 && init != 1) {
-            Problem_ = NoBusText;
-            return;
-        }
-        // The library's bus is served from a loop of the keeper's own, not
-        // from the window thread's default context. The library keeps the
-        // context for the rest of the process, so it is never freed.
-        static GMainContext* const context = g_main_context_new();
-        Context_ = context;
-        atspi_set_main_context(Context_);
-        Ready_ = true;
+        : Display_(std::move(display)), TimeoutMs_(timeoutMs) {
+        TryInit();
     }
     std::vector<TTopWindow> TopWindows() override { return ListTopLevelWindows(Display_); }
 
     TChildControls ChildControls(const TTopWindow& window) override {
         TChildControls out;
-        if (!Ready_ || window.Pid <= 0) return out;
+        if (!TryInit() || window.Pid <= 0) return out;
         Dispatch();
         TAccessible app = Application(window.Pid);
         if (!app) return out;
@@ -252,21 +232,69 @@ class TSystemDesktopControls final : public IDesktopControls {
     }
 
     void SetAccessibility(bool on) override {
-        if (!Bus_.Connected()) return;
+        TryInit();
+        if (!Bus_ || !Bus_->Connected()) return;
         if (on) {
-            const int was = Bus_.IsEnabled();
+            const int was = Bus_->IsEnabled();
             if (was == 1) return;  // a screen reader or the user has it on
-            if (Bus_.SetEnabled(true)) ChangedByUs_ = true;
+            if (Bus_->SetEnabled(true)) ChangedByUs_ = true;
         } else if (ChangedByUs_) {
-            Bus_.SetEnabled(false);
+            Bus_->SetEnabled(false);
             ChangedByUs_ = false;
         }
     }
 
-    std::string Problem() override { return Problem_; }
+    std::string Problem() override {
+        TryInit();
+        return Problem_;
+    }
 
   private:
     static constexpr int MaxNodes = 4000;  // a runaway tree is cut off
+
+    // Connects to the session bus and the accessibility bus; a desktop
+    // without them is asked again every few seconds, so that a bus started
+    // later is found.
+    bool TryInit() {
+        if (Ready_) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (Tried_ && now - LastTry_ < std::chrono::seconds(5)) return false;
+        Tried_ = true;
+        LastTry_ = now;
+        if (!Bus_ || !Bus_->Connected()) Bus_ = std::make_unique<TSessionBus>(TimeoutMs_);
+        if (!Bus_->Connected()) {
+            Problem_ = NoSessionBusText;
+            return false;
+        }
+        if (!Bus_->HasAccessibilityBus()) {
+            Problem_ = NoBusText;
+            return false;
+        }
+        // The library connects once per process; a failed first connection
+        // cannot be repeated (it would report success without a bus).
+        static int initResult = -1;
+        if (initResult != 0) {
+            if (initResult == 2) {
+                Problem_ = NoBusText;
+                return false;
+            }
+            atspi_set_timeout(TimeoutMs_, TimeoutMs_);
+            initResult = atspi_init() == 2 ? 2 : 0;
+            if (initResult == 2) {
+                Problem_ = NoBusText;
+                return false;
+            }
+        }
+        // The library's bus is served from a loop of the keeper's own, not
+        // from the window thread's default context. The library keeps the
+        // context for the rest of the process, so it is never freed.
+        static GMainContext* const context = g_main_context_new();
+        Context_ = context;
+        atspi_set_main_context(Context_);
+        Problem_.clear();
+        Ready_ = true;
+        return true;
+    }
 
     void Dispatch() {
         while (g_main_context_iteration(Context_, FALSE)) {
@@ -301,8 +329,11 @@ class TSystemDesktopControls final : public IDesktopControls {
     }
 
     std::string Display_;
-    TSessionBus Bus_;
+    int TimeoutMs_;
+    std::unique_ptr<TSessionBus> Bus_;
     std::string Problem_;
+    bool Tried_ = false;
+    std::chrono::steady_clock::time_point LastTry_;
     GMainContext* Context_ = nullptr;
     bool Ready_ = false;
     bool ChangedByUs_ = false;

@@ -539,6 +539,7 @@ void TPingObject::SetParameters(TParameters* parameters) {
 
 void TPingObject::SetBtnClick() {
     if (!Parameters_) return;
+    Keeper_->Probe();  // the keeper page tells at once when the desktop changed
     LiftStayOnTop();
     Parameters_->Execute(CurrentPreferences());
     RestoreStayOnTop();

@@ -73,6 +73,34 @@ class TChild {
     pid_t Pid_ = 0;
 };
 
+// The output of a shell command (stdout and stderr).
+std::string Run(const std::string& cmd) {
+    std::string out;
+    if (FILE* f = ::popen((cmd + " 2>&1").c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, f)) out += buf;
+        ::pclose(f);
+    }
+    return out;
+}
+
+// The registry of the accessibility bus answers: programs started from now
+// on find it when they join.
+bool RegistryAnswers() {
+    const std::string reply =
+        Run("dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus "
+            "org.a11y.Bus.GetAddress");
+    const auto start = reply.find("unix:");
+    if (start == std::string::npos) return false;
+    const std::string address = reply.substr(start, reply.find_first_of(" \n", start) - start);
+    const std::string count =
+        Run("dbus-send --bus='" + address +
+            "' --print-reply --dest=org.a11y.atspi.Registry "
+            "/org/a11y/atspi/accessible/root org.freedesktop.DBus.Properties.Get "
+            "string:org.a11y.atspi.Accessible string:ChildCount");
+    return count.find("int32") != std::string::npos;
+}
+
 bool WaitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
     t.start();
@@ -138,7 +166,7 @@ class KeeperEndToEnd : public ::testing::Test {
         A11y = std::make_unique<TChild>(std::vector<std::string>{
             "/usr/libexec/at-spi-bus-launcher", "--launch-immediately", "--a11y=1"});
         for (int i = 0; i < 100; ++i) {
-            if (MakeSystemDesktopControls(Display)->Problem().empty()) return;
+            if (RegistryAnswers() && MakeSystemDesktopControls(Display)->Problem().empty()) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         Skip = "the accessibility bus could not be started";
@@ -228,6 +256,34 @@ TEST_F(KeeperEndToEnd, AnEmptyCaptionPressesNothingAndTwoRowsActInOnePass) {
     EXPECT_EQ(RunKeeperPass(table, *desktop), 2);
     ASSERT_TRUE(WaitFor([&] { return Clicks().size() >= 2; }, 3000));
     EXPECT_EQ(Clicks(), (QStringList{"Reconnect", "Details"}));
+}
+
+// org.a11y.Status.IsEnabled as another client of the session bus sees it.
+std::string A11yEnabled(const char* set = nullptr) {
+    std::string cmd =
+        "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+        "org.freedesktop.DBus.Properties.";
+    cmd += set ? std::string("Set string:org.a11y.Status string:IsEnabled variant:boolean:") + set
+               : std::string("Get string:org.a11y.Status string:IsEnabled");
+    const std::string out = Run(cmd);
+    if (out.find("boolean true") != std::string::npos) return "true";
+    if (out.find("boolean false") != std::string::npos) return "false";
+    return set ? "" : out;
+}
+
+TEST_F(KeeperEndToEnd, AccessibilityIsOnWhileTheKeeperRunsAndAScreenReadersSettingStays) {
+    auto desktop = MakeSystemDesktopControls(Display);
+    A11yEnabled("false");
+    ASSERT_EQ(A11yEnabled(), "false");
+    desktop->SetAccessibility(true);
+    EXPECT_EQ(A11yEnabled(), "true");
+    desktop->SetAccessibility(false);
+    EXPECT_EQ(A11yEnabled(), "false");
+    // Switched on by someone else: the keeper's end leaves it on.
+    A11yEnabled("true");
+    desktop->SetAccessibility(true);
+    desktop->SetAccessibility(false);
+    EXPECT_EQ(A11yEnabled(), "true");
 }
 
 }  // namespace

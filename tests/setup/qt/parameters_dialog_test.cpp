@@ -112,6 +112,15 @@ TEST_F(PreferencesTest, ShowsTheWindowsValuesAndStopsTheKeeperWhileOpen) {
     });
 }
 
+TEST_F(PreferencesTest, StayOnTopIsLiftedWhileTheDialogIsOpen) {
+    Window->StayOnTop->click();
+    ASSERT_TRUE(Window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    WithDialog([&](TParameters&) {
+        EXPECT_FALSE(Window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    });
+    EXPECT_TRUE(Window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
 // Cancel, Escape and the close box all drop the edits and restore the keeper.
 class PreferencesCancel : public PreferencesTest, public ::testing::WithParamInterface<int> {};
 
