@@ -1,6 +1,10 @@
 #include "monitor/dialup_keeper.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace tarvik {
@@ -41,98 +45,133 @@ int RunKeeperPass(const std::vector<TConnectWindowsRow>& table, IDesktopControls
     return presses;
 }
 
-TDialUpKeeper::TDialUpKeeper(TDesktopFactory factory) : Factory_(std::move(factory)) {
-    Worker_ = std::thread([this] { Run(); });
+// Everything the worker touches: shared by the keeper and its thread, so
+// that a worker left behind at the end still has it.
+struct TDialUpKeeper::TState {
+    using TTask = std::function<void(IDesktopControls&)>;
+    TDesktopFactory Factory;
+    std::chrono::milliseconds StuckAfter{};
+    std::mutex Mutex;
+    std::condition_variable Wake;
+    std::condition_variable Idle;
+    std::deque<TTask> Tasks;
+    bool Busy = false;
+    std::chrono::steady_clock::time_point BusySince;
+    bool PassQueued = false;
+    bool Active = false;
+    bool Finished = false;
+    std::string Problem;
+    std::atomic<bool> Stop{false};
+    std::atomic<std::uint64_t> Passes{0};
+    std::atomic<std::uint64_t> Presses{0};
+
+    void Post(TTask task) {
+        {
+            std::lock_guard lock(Mutex);
+            Tasks.push_back(std::move(task));
+        }
+        Wake.notify_all();
+    }
+
+    static void Run(const std::shared_ptr<TState>& s) {
+        std::unique_ptr<IDesktopControls> desktop;
+        std::unique_lock lock(s->Mutex);
+        for (;;) {
+            s->Wake.wait(lock, [&] { return s->Stop || !s->Tasks.empty(); });
+            if (s->Tasks.empty()) break;  // stopping, and everything left has run
+            TTask task = std::move(s->Tasks.front());
+            s->Tasks.pop_front();
+            s->Busy = true;
+            s->BusySince = std::chrono::steady_clock::now();
+            lock.unlock();
+            if (!desktop && s->Factory) desktop = s->Factory();
+            std::string problem = "The keeper has no desktop to look at.";
+            if (desktop) {
+                task(*desktop);
+                problem = desktop->Problem();
+            }
+            lock.lock();
+            s->Problem = std::move(problem);
+            s->Busy = false;
+            if (s->Tasks.empty()) s->Idle.notify_all();
+        }
+        lock.unlock();
+        desktop.reset();  // on the thread that made it
+        lock.lock();
+        s->Finished = true;
+        s->Idle.notify_all();
+    }
+};
+
+TDialUpKeeper::TDialUpKeeper(TDesktopFactory factory, std::chrono::milliseconds stuckAfter,
+                             std::chrono::milliseconds exitWait)
+    : S_(std::make_shared<TState>()) {
+    S_->Factory = std::move(factory);
+    S_->StuckAfter = stuckAfter;
+    ExitWait_ = exitWait;
+    std::thread([s = S_] { TState::Run(s); }).detach();
 }
 
 TDialUpKeeper::~TDialUpKeeper() {
-    {
-        std::lock_guard lock(Mutex_);
-        Stop_ = true;
-        // Accessibility goes back to what it was before the keeper.
-        if (Active_) {
-            Active_ = false;
-            Tasks_.clear();
-            Tasks_.push_back([](IDesktopControls& d) { d.SetAccessibility(false); });
-        }
+    std::unique_lock lock(S_->Mutex);
+    S_->Stop = true;
+    // Accessibility goes back to what it was before the keeper.
+    S_->Tasks.clear();
+    S_->PassQueued = false;
+    if (S_->Active) {
+        S_->Active = false;
+        S_->Tasks.push_back([](IDesktopControls& d) { d.SetAccessibility(false); });
     }
-    Wake_.notify_all();
-    Worker_.join();
-}
-
-void TDialUpKeeper::Post(std::function<void(IDesktopControls&)> task) {
-    {
-        std::lock_guard lock(Mutex_);
-        Tasks_.push_back(std::move(task));
-    }
-    Wake_.notify_all();
+    S_->Wake.notify_all();
+    // A desktop that does not answer must not hold up the program's end.
+    S_->Idle.wait_for(lock, ExitWait_, [this] { return S_->Finished; });
 }
 
 void TDialUpKeeper::SetActive(bool on) {
     {
-        std::lock_guard lock(Mutex_);
-        if (Active_ == on) return;
-        Active_ = on;
+        std::lock_guard lock(S_->Mutex);
+        if (S_->Active == on) return;
+        S_->Active = on;
     }
-    Post([on](IDesktopControls& d) { d.SetAccessibility(on); });
+    S_->Post([on](IDesktopControls& d) { d.SetAccessibility(on); });
 }
 
 bool TDialUpKeeper::RequestPass(std::vector<TConnectWindowsRow> table) {
     {
-        std::lock_guard lock(Mutex_);
-        if (PassQueued_) return false;
-        PassQueued_ = true;
-        Tasks_.push_back([this, table = std::move(table)](IDesktopControls& d) {
-            const int presses = RunKeeperPass(table, d, &Stop_);
-            Presses_ += static_cast<std::uint64_t>(presses);
-            ++Passes_;
-            std::lock_guard lock(Mutex_);
-            PassQueued_ = false;
+        std::lock_guard lock(S_->Mutex);
+        if (S_->PassQueued) return false;
+        S_->PassQueued = true;
+        TState* s = S_.get();  // the task runs on the worker, which owns the state
+        S_->Tasks.push_back([s, table = std::move(table)](IDesktopControls& d) {
+            const int presses = RunKeeperPass(table, d, &s->Stop);
+            s->Presses += static_cast<std::uint64_t>(presses);
+            ++s->Passes;
+            std::lock_guard lock(s->Mutex);
+            s->PassQueued = false;
         });
     }
-    Wake_.notify_all();
+    S_->Wake.notify_all();
     return true;
 }
 
 void TDialUpKeeper::Probe() {
-    Post([](IDesktopControls&) {});
+    S_->Post([](IDesktopControls&) {});
 }
 
 std::string TDialUpKeeper::Problem() const {
-    std::lock_guard lock(Mutex_);
-    return Problem_;
+    std::lock_guard lock(S_->Mutex);
+    if (S_->Busy && std::chrono::steady_clock::now() - S_->BusySince > S_->StuckAfter)
+        return "The accessibility bus (AT-SPI) of this desktop does not answer, so the dial-up "
+               "keeper cannot press buttons in other programs' dialog boxes.";
+    return S_->Problem;
 }
+
+std::uint64_t TDialUpKeeper::PassesDone() const { return S_->Passes.load(); }
+std::uint64_t TDialUpKeeper::PressesDone() const { return S_->Presses.load(); }
 
 void TDialUpKeeper::WaitIdle() {
-    std::unique_lock lock(Mutex_);
-    Idle_.wait(lock, [this] { return Tasks_.empty() && !Busy_; });
-}
-
-void TDialUpKeeper::Run() {
-    std::unique_ptr<IDesktopControls> desktop;
-    std::unique_lock lock(Mutex_);
-    for (;;) {
-        Wake_.wait(lock, [this] { return Stop_ || !Tasks_.empty(); });
-        if (Tasks_.empty()) break;  // stopping, and everything left has run
-        auto task = std::move(Tasks_.front());
-        Tasks_.pop_front();
-        Busy_ = true;
-        lock.unlock();
-        if (!desktop && Factory_) desktop = Factory_();
-        std::string problem = "The keeper has no desktop to look at.";
-        if (desktop) {
-            task(*desktop);
-            problem = desktop->Problem();
-        }
-        lock.lock();
-        Problem_ = std::move(problem);
-        Busy_ = false;
-        if (Tasks_.empty()) Idle_.notify_all();
-    }
-    Busy_ = false;
-    Idle_.notify_all();
-    lock.unlock();
-    desktop.reset();  // on the thread that made it
+    std::unique_lock lock(S_->Mutex);
+    S_->Idle.wait(lock, [this] { return S_->Tasks.empty() && !S_->Busy; });
 }
 
 }  // namespace tarvik

@@ -8,14 +8,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/desktop_controls.h"
@@ -36,8 +33,13 @@ class TDialUpKeeper {
   public:
     using TDesktopFactory = std::function<std::unique_ptr<IDesktopControls>()>;
 
-    // The desktop is made on the worker thread at its first use.
-    explicit TDialUpKeeper(TDesktopFactory factory);
+    // The desktop is made on the worker thread at its first use. A task
+    // running longer than stuckAfter makes Problem() say that the desktop
+    // does not answer; the destructor waits at most exitWait for a running
+    // task and then leaves the worker behind (it owns what it uses).
+    explicit TDialUpKeeper(TDesktopFactory factory,
+                           std::chrono::milliseconds stuckAfter = std::chrono::seconds(5),
+                           std::chrono::milliseconds exitWait = std::chrono::seconds(3));
     ~TDialUpKeeper();
     TDialUpKeeper(const TDialUpKeeper&) = delete;
     TDialUpKeeper& operator=(const TDialUpKeeper&) = delete;
@@ -54,28 +56,16 @@ class TDialUpKeeper {
     // Why buttons cannot be pressed here (empty when they can, or before the
     // first look at the desktop).
     std::string Problem() const;
-    std::uint64_t PassesDone() const { return Passes_.load(); }
-    std::uint64_t PressesDone() const { return Presses_.load(); }
-    // Blocks until every queued task has run (tests and shutdown).
+    std::uint64_t PassesDone() const;
+    std::uint64_t PressesDone() const;
+    // Blocks until every queued task has run (tests).
     void WaitIdle();
 
-  private:
-    void Post(std::function<void(IDesktopControls&)> task);
-    void Run();
+    struct TState;
 
-    TDesktopFactory Factory_;
-    mutable std::mutex Mutex_;
-    std::condition_variable Wake_;
-    std::condition_variable Idle_;
-    std::deque<std::function<void(IDesktopControls&)>> Tasks_;
-    bool Busy_ = false;
-    bool PassQueued_ = false;
-    bool Active_ = false;
-    std::string Problem_;
-    std::atomic<bool> Stop_{false};
-    std::atomic<std::uint64_t> Passes_{0};
-    std::atomic<std::uint64_t> Presses_{0};
-    std::thread Worker_;
+  private:
+    std::shared_ptr<TState> S_;
+    std::chrono::milliseconds ExitWait_{};
 };
 
 }  // namespace tarvik

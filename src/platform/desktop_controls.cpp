@@ -1,10 +1,18 @@
 #include "platform/desktop_controls.h"
 
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #ifdef TARVIK_HAVE_ATSPI
 #include <atspi/atspi.h>
@@ -21,8 +29,75 @@ constexpr const char* NoBusText =
     "buttons in other programs' dialog boxes. Install the at-spi2-core package and log in "
     "again, or start /usr/libexec/at-spi-bus-launcher in this session.";
 constexpr const char* NoSessionBusText =
-    "This desktop has no D-Bus session bus, so the dial-up keeper cannot reach the "
-    "accessibility bus (AT-SPI) and cannot press buttons in other programs' dialog boxes.";
+    "The D-Bus session bus of this desktop does not answer, so the dial-up keeper cannot "
+    "reach the accessibility bus (AT-SPI) and cannot press buttons in other programs' dialog "
+    "boxes.";
+
+// Whether the bus at a unix socket address completes the start of its
+// authentication within the time-out. libdbus waits without any time-out
+// while it authenticates, so a bus that accepts connections but never
+// answers would hold the keeper's thread for good. Other transports are
+// left to libdbus.
+bool BusGreets(const std::string& address, int timeoutMs) {
+    std::string entry = address.substr(0, address.find(';'));
+    if (entry.rfind("unix:", 0) != 0) return true;
+    std::string path;
+    bool abstract = false;
+    std::size_t pos = 5;
+    while (pos < entry.size()) {
+        const std::size_t end = std::min(entry.find(',', pos), entry.size());
+        const std::string kv = entry.substr(pos, end - pos);
+        const std::size_t eq = kv.find('=');
+        if (eq != std::string::npos) {
+            const std::string key = kv.substr(0, eq);
+            if (key == "path" || key == "abstract") {
+                abstract = key == "abstract";
+                // Values are %-escaped.
+                for (std::size_t i = eq + 1; i < kv.size(); ++i) {
+                    if (kv[i] == '%' && i + 2 < kv.size()) {
+                        path += static_cast<char>(std::stoi(kv.substr(i + 1, 2), nullptr, 16));
+                        i += 2;
+                    } else {
+                        path += kv[i];
+                    }
+                }
+            }
+        }
+        pos = end + 1;
+    }
+    if (path.empty()) return true;
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    if (path.size() + (abstract ? 1 : 0) >= sizeof sa.sun_path) return true;
+    std::memcpy(sa.sun_path + (abstract ? 1 : 0), path.data(), path.size());
+    const socklen_t len =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), abstract ? len : sizeof sa) == 0 ||
+        errno == EINPROGRESS) {
+        char uid[16];
+        std::snprintf(uid, sizeof uid, "%u", static_cast<unsigned>(::getuid()));
+        std::string hello("\0AUTH EXTERNAL ", 15);
+        for (const char* c = uid; *c; ++c) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(*c));
+            hello += hex;
+        }
+        hello += "\r\n";
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, timeoutMs) == 1 && ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) ==
+                                                 static_cast<ssize_t>(hello.size())) {
+            p = {fd, POLLIN, 0};
+            char reply[3] = {};
+            ok = ::poll(&p, 1, timeoutMs) == 1 && ::recv(fd, reply, 2, 0) == 2 &&
+                 std::string_view(reply, 2) == "OK";
+        }
+    }
+    ::close(fd);
+    return ok;
+}
 
 // The libdbus connection to the session bus, private to this object so that
 // nothing else's messages are dispatched here.
@@ -38,17 +113,28 @@ class TSessionBus {
             std::error_code ec;
             if (std::filesystem::exists(path, ec)) address = "unix:path=" + path;
         }
-        if (address.empty()) return;
+        if (address.empty() || !BusGreets(address, timeoutMs)) return;
         DBusError err;
         dbus_error_init(&err);
         Conn_ = dbus_connection_open_private(address.c_str(), &err);
-        if (Conn_ && !dbus_bus_register(Conn_, &err)) {
+        dbus_error_free(&err);
+        if (!Conn_) return;
+        dbus_connection_set_exit_on_disconnect(Conn_, false);
+        // The bus's Hello by hand: dbus_bus_register would wait 25 s for a
+        // bus that accepts the connection but does not answer.
+        DBusMessage* reply = Call(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                               DBUS_INTERFACE_DBUS, "Hello"));
+        const char* name = nullptr;
+        if (reply &&
+            dbus_message_get_args(reply, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID) &&
+            name) {
+            dbus_bus_set_unique_name(Conn_, name);
+        } else {
             dbus_connection_close(Conn_);
             dbus_connection_unref(Conn_);
             Conn_ = nullptr;
         }
-        dbus_error_free(&err);
-        if (Conn_) dbus_connection_set_exit_on_disconnect(Conn_, false);
+        if (reply) dbus_message_unref(reply);
     }
     ~TSessionBus() {
         if (Conn_) {

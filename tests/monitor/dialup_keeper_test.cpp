@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -138,6 +139,26 @@ TEST(DialUpKeeper, AccessibilityFollowsTheSwitchAndIsUndoneAtTheEnd) {
         EXPECT_EQ(*log, (std::vector<bool>{true, false, true}));
     }
     EXPECT_EQ(*log, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST(DialUpKeeper, ADesktopThatHangsIsReportedAndDoesNotHoldUpTheEnd) {
+    // The gate outlives the keeper: the worker left behind waits on it.
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> release = gate->get_future().share();
+    auto* desktop = new TFakeDesktop;
+    desktop->Windows = {{"Connect To", {"Connect"}}};
+    desktop->OnList = [release] { release.wait(); };
+    const auto start = std::chrono::steady_clock::now();
+    {
+        TDialUpKeeper keeper([desktop] { return std::unique_ptr<IDesktopControls>(desktop); },
+                             std::chrono::milliseconds(100), std::chrono::milliseconds(200));
+        ASSERT_TRUE(keeper.RequestPass({Header, {"Connect To", "Connect"}}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_NE(keeper.Problem().find("does not answer"), std::string::npos);
+        EXPECT_FALSE(keeper.RequestPass({Header, {"Connect To", "Connect"}}));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    gate->set_value();  // the worker finishes its pass and ends
 }
 
 TEST(DialUpKeeper, ReportsTheDesktopsProblem) {
