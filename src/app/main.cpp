@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     tarvik::TPlayer::SelectMediaBackend();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarvik");
+    // Desktops match the window to its launcher and icon by this id.
+    QGuiApplication::setDesktopFileName("org.tarvik.Tarvik");
     QApplication::setQuitOnLastWindowClosed(false);
     tarvik::TCloseSignals closeSignals;
     closeSignals.Install();
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
     player.ShowDeviceError = [&msgDialog](const QString& text) { msgDialog.Execute("Error", text); };
     mainWindow.SetPlayer(&player);
     tarvik::TParameters parameters(&mainWindow);
+    mainWindow.SetParameters(&parameters);
     closeSignals.Close = [&mainWindow] { mainWindow.CloseBtnClick(); };
 
     // The loop ends when the main window has closed.

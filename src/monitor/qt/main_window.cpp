@@ -17,6 +17,7 @@
 
 #include "engine/sync_caller.h"
 #include "monitor/chart_geometry.h"
+#include "monitor/dialup_keeper.h"
 #include "monitor/qt/live_chart.h"
 #include "monitor/qt/prog_exit.h"
 #include "monitor/qt/resource_table_view.h"
@@ -27,6 +28,7 @@
 #include "setup/qt/set_event.h"
 #include "trend/qt/report_printer.h"
 #include "trend/qt/trend_panel.h"
+#include "setup/qt/parameters_dialog.h"
 #include "trend/trend_file.h"
 #include "monitor/metrics.h"
 #include "platform/ini_file.h"
@@ -258,6 +260,11 @@ void TPingObject::FormCreate() {
     DialUpTimer = makeTimer("DialUpTimer", 3000, false);
     connect(PingSendTimer, &QTimer::timeout, this, &TPingObject::PingSendTimerTimer);
     connect(ThreadsActivation, &QTimer::timeout, this, &TPingObject::ThreadsActivationTimer);
+    Keeper_ = std::make_unique<TDialUpKeeper>(
+        Options_.DesktopControls ? Options_.DesktopControls
+                                 : [] { return MakeSystemDesktopControls(); });
+    connect(DialUpTimer, &QTimer::timeout, this, &TPingObject::DialUpTimerTimer);
+    connect(SetBtn, &QPushButton::clicked, this, &TPingObject::SetBtnClick);
 
     // ---- handlers ----
     connect(StartBtn, &QPushButton::clicked, this, [this] {
@@ -331,6 +338,7 @@ void TPingObject::FormShow() {
     else if (StayOnTopSetting)
         QMetaObject::invokeMethod(this, [this] { ApplyStayOnTop(); }, Qt::QueuedConnection);
     TrendPanel->SetEditLineFont(ToQFont(EditLineFont));
+    Keeper_->Probe();  // the preferences tell when buttons cannot be pressed here
     Loading_ = false;
     // A close asked for while a load message was open runs now.
     if (CloseDuringLoad_) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
@@ -514,12 +522,74 @@ void TPingObject::ThreadsActivationTimer() { Control_->Activate(); }
 void TPingObject::ApplyDialUpTimer() {
     // An interval of 0 or less keeps the keeper idle: a Qt timer of interval
     // 0 would fire on every pass of the event loop.
-    if (DialUpEnabled && DialUpInterval > 0) {
+    const bool run = DialUpEnabled && DialUpInterval > 0;
+    if (run) {
         DialUpTimer->setInterval(DialUpInterval);
         DialUpTimer->start();
     } else {
         DialUpTimer->stop();
     }
+    // Other programs publish their controls only while accessibility is on.
+    Keeper_->SetActive(run);
+}
+
+void TPingObject::DialUpTimerTimer() {
+    // The worker reads a copy; a pass still running makes this tick a no-op.
+    Keeper_->RequestPass(ConnectWindowsTable);
+}
+
+void TPingObject::SetParameters(TParameters* parameters) {
+    Parameters_ = parameters;
+    if (!parameters) return;
+    // While the dialog is open the keeper is off; Cancel puts it back.
+    parameters->SwitchKeeper = [this](bool on) {
+        if (on && DialUpInterval > 0) {
+            DialUpTimer->setInterval(DialUpInterval);
+            DialUpTimer->start();
+        } else {
+            DialUpTimer->stop();
+        }
+    };
+    parameters->Apply = [this](const TPreferences& p) { ApplyPreferences(p); };
+    parameters->KeeperProblem = [this] { return Keeper_->Problem(); };
+}
+
+void TPingObject::SetBtnClick() {
+    if (!Parameters_) return;
+    Keeper_->Probe();  // the keeper page tells at once when the desktop changed
+    LiftStayOnTop();
+    Parameters_->Execute(CurrentPreferences());
+    RestoreStayOnTop();
+}
+
+TPreferences TPingObject::CurrentPreferences() const {
+    TPreferences p;
+    p.KeeperEnabled = DialUpEnabled;
+    p.KeeperIntervalMs = DialUpInterval;
+    p.ConnectWindowsTable = ConnectWindowsTable;
+    p.MainFont = MainFont;
+    p.GridFont = GridFont;
+    p.EditLineFont = EditLineFont;
+    p.TrendEnabled = TrendEnabled;
+    p.KeeperProblem = Keeper_->Problem();
+    return p;
+}
+
+void TPingObject::ApplyPreferences(const TPreferences& p) {
+    // Fonts first, shown at once: the window (and the dialogs that take its
+    // font when shown), the table and the trend date panel.
+    GridFont = p.GridFont;
+    EditLineFont = p.EditLineFont;
+    MainFont = p.MainFont;
+    setFont(ToQFont(MainFont));
+    TrendPanel->SetEditLineFont(ToQFont(EditLineFont));
+    DisplayResourceTable->setFont(ToQFont(GridFont));
+    ConnectWindowsTable = p.ConnectWindowsTable;
+    DialUpEnabled = p.KeeperEnabled;
+    DialUpInterval = p.KeeperIntervalMs;
+    ApplyDialUpTimer();
+    TrendEnabled = p.TrendEnabled;
+    Ctx_->TrendEnabled = TrendEnabled;
 }
 
 // ---- live chart and sampling cycle ----------------------------------------------

@@ -13,10 +13,12 @@
 #include "engine/measuring_control.h"
 #include "engine/ping_thread.h"
 #include "engine/resource_table.h"
+#include "platform/desktop_controls.h"
 #include "platform/program_dir.h"
 #include "platform/program_utils.h"
 #include "setup/config_file.h"
 #include "setup/qt/dialog_factory.h"
+#include "setup/preferences.h"
 
 class QLabel;
 class QMenu;
@@ -26,7 +28,9 @@ class QTimer;
 namespace tarvik {
 
 class ISpeedEventActions;
+class TDialUpKeeper;
 class TDisplayResourceTable;
+class TParameters;
 class TLiveChart;
 class TPlayer;
 class TProgExit;
@@ -49,6 +53,9 @@ struct TPingObjectOptions {
     bool ProcessListAvailable = tarvik::ProcessListAvailable();
     // Where the wizard looks for bookmarks and Favorites; empty: the user's home.
     std::string HomeDir;
+    // The desktop the dial-up keeper presses buttons on; null: the system's
+    // (X window list and AT-SPI).
+    std::function<std::unique_ptr<IDesktopControls>()> DesktopControls;
 };
 
 class TPingObject : public QWidget {
@@ -146,6 +153,15 @@ public:
     void CreateRowThread(int row);
     // Starts or stops DialUpTimer from DialUpEnabled and DialUpInterval.
     void ApplyDialUpTimer();
+    // One search pass of the dial-up keeper, run on the keeper's worker.
+    void DialUpTimerTimer();
+    TDialUpKeeper& DialUpKeeper() { return *Keeper_; }
+    // The Global Preferences dialog: shown by SetBtn with stay-on-top lifted.
+    void SetParameters(TParameters* parameters);
+    void SetBtnClick();
+    // What the preferences edit, and taking them back on OK.
+    TPreferences CurrentPreferences() const;
+    void ApplyPreferences(const TPreferences& p);
 
     // Replaces the Add resource wizard when set (test hook of the start-up).
     std::function<void()> OnAddResource;
@@ -199,6 +215,8 @@ private:
     std::unique_ptr<TMeasuringControl> Control_;
     std::unique_ptr<TSamplingCycle> Sampling_;
     QPointer<TPlayer> Player_;
+    QPointer<TParameters> Parameters_;
+    std::unique_ptr<TDialUpKeeper> Keeper_;
     bool Closed_ = false;
     bool Closing_ = false;          // FormClose is running
     bool Loading_ = false;          // FormShow is running
