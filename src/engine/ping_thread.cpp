@@ -316,7 +316,7 @@ void TPingThread::SafePoint() {
     if (SuspendCount_ == 0) return;
     Parked_ = true;
     Cv_.notify_all();
-    Cv_.wait(lock, [&] { return SuspendCount_ == 0 || Dying_; });
+    CountedWait([&] { Cv_.wait(lock, [&] { return SuspendCount_ == 0 || Dying_; }); });
     Parked_ = false;
     if (Dying_) throw TThreadExit{};
 }
@@ -329,8 +329,10 @@ void TPingThread::SuspendSelf() {
 void TPingThread::WaitFor(std::uint32_t ms) {
     std::unique_lock lock(M_);
     const std::uint64_t gen = SettingsGeneration_;
-    Cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
-        return Ending() || SuspendCount_ > 0 || SettingsGeneration_ != gen;
+    CountedWait([&] {
+        Cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+            return Ending() || SuspendCount_ > 0 || SettingsGeneration_ != gen;
+        });
     });
     if (Dying_) throw TThreadExit{};
 }
@@ -339,7 +341,8 @@ void TPingThread::WaitForSettingsChange() {
     std::unique_lock lock(M_);
     Parked_ = true;
     Cv_.notify_all();
-    Cv_.wait(lock, [&] { return Ending() || SettingsGeneration_ != SeenGeneration_; });
+    CountedWait(
+        [&] { Cv_.wait(lock, [&] { return Ending() || SettingsGeneration_ != SeenGeneration_; }); });
     Parked_ = false;
     if (Dying_) throw TThreadExit{};
 }
@@ -351,8 +354,8 @@ void TPingThread::HoldWhileStopped() {
             if (Dying_) throw TThreadExit{};
             if (!StopRequested || TerminateRequested) return;
             if (SuspendCount_ == 0) {
-                Cv_.wait(lock, [&] {
-                    return !StopRequested || Ending() || SuspendCount_ > 0;
+                CountedWait([&] {
+                    Cv_.wait(lock, [&] { return !StopRequested || Ending() || SuspendCount_ > 0; });
                 });
                 continue;
             }

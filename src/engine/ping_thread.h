@@ -226,6 +226,11 @@ public:
     TPriority PriorityLevel() const { return Priority_.load(); }
     // Counts finished cycles (for tests and benchmarks).
     std::uint64_t CycleCount() const { return Cycles_.load(); }
+    // Waits the thread has begun (parking, pacing, holding, waiting for new
+    // settings), and whether it sits in one now: tests wait for these instead
+    // of sleeping before they check that nothing else happened.
+    std::uint64_t WaitCount() const { return Waits_.load(); }
+    bool IsWaiting() const { return Waiting_.load(); }
     void CountCycle() { ++Cycles_; }
 
 private:
@@ -263,6 +268,16 @@ private:
     mutable std::mutex ResultsM_;
     std::atomic<TPriority> Priority_{TPriority::Lowest};
     std::atomic<std::uint64_t> Cycles_{0};
+    std::atomic<std::uint64_t> Waits_{0};
+    std::atomic<bool> Waiting_{false};
+    // Marks one wait of the thread (under M_) for WaitCount and IsWaiting.
+    template <class Wait>
+    void CountedWait(Wait&& wait) {
+        ++Waits_;
+        Waiting_ = true;
+        wait();
+        Waiting_ = false;
+    }
     int WakeFd_ = -1;
     std::uint64_t SeenGeneration_ = 0;
     std::unique_ptr<TProbe> Probe_;

@@ -131,8 +131,10 @@ TEST(PingProbeLookup, UnknownHostIsRetriedAfterEachInterval) {
     EXPECT_EQ(R.PingTexts(), (TTexts{"Testing...", "Get address...", "Host not found"}));
     ASSERT_TRUE(waiting());
     // Not again before more than the interval has passed.
+    const std::uint64_t waits = t->WaitCount();
     R.H.Clock.Advance(1000);
-    std::this_thread::sleep_for(200ms);
+    // The thread has looked at the clock again (a wait begun since the move).
+    ASSERT_TRUE(R.H.PumpUntil([&] { return t->WaitCount() >= waits + 2; }));
     R.H.Sync->RunPending();
     EXPECT_EQ(R.Lookups, 1);
     R.H.Clock.Advance(1);
@@ -228,9 +230,11 @@ TEST(PingProbeSpeed, TimeoutGivesZeroAndShrinksTheSize) {
     EXPECT_EQ(t->ReadBlock, 3072);
     EXPECT_EQ(R.Echo->Log->Copy().at(0).TimeoutMs, 2500u);
     // The cell keeps the text until the next good sample replaces it.
+    const std::uint64_t waits = t->WaitCount();
     R.H.Clock.Advance(500);
     R.Control.Activate();
-    std::this_thread::sleep_for(50ms);
+    // Not yet due: the thread stays in (or goes back to) its wait.
+    ASSERT_TRUE(R.H.PumpUntil([&] { return t->IsWaiting() && t->WaitCount() >= waits; }));
     R.H.Sync->RunPending();
     EXPECT_EQ(R.Cell(t), "Timeout");
     ASSERT_TRUE(R.Tick(t, 500, 2));

@@ -350,8 +350,9 @@ TEST(TransferProbe, StopEndsALongReadEarly) {
     };
     rig.Control.Start();
     ASSERT_TRUE(rig.H.PumpUntil([&] { return t->CycleCount() == 1; }));
-    // Held before the next cycle while stopped: no further reads.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Held before the next cycle while stopped: once the thread waits, no
+    // further reads came.
+    ASSERT_TRUE(rig.H.PumpUntil([&] { return t->IsWaiting(); }));
     EXPECT_EQ(t->CycleCount(), 1u);
     EXPECT_EQ(rig.Files->ReadResults(), (std::vector<std::int64_t>{64512, 64512, 64512}));
     // 189 KB in 300 ms.

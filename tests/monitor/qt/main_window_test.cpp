@@ -228,12 +228,16 @@ TEST_F(MainWindowTest, ASecondCloseDuringTheSaveMessageIsIgnored) {
     int closed = 0;
     QObject::connect(w.get(), &TPingObject::Closed, [&] { ++closed; });
     // The write error opens the message dialog; a signal's close arrives meanwhile.
+    bool secondClose = false;
     QTimer::singleShot(100, w.get(), [&] {
         w->close();
         Messages.done(1);
+        secondClose = true;
     });
     w->close();
-    QTest::qWait(200);
+    // Both closes have run; queued work after them has been processed.
+    ASSERT_TRUE(test::WaitFor([&] { return secondClose && closed >= 1; }));
+    QCoreApplication::processEvents();
     EXPECT_EQ(closed, 1);
 }
 
