@@ -438,6 +438,9 @@ TEST_F(PingThreadTest, StopHoldsFileAndHostKindsThroughTheGraceAndShowsNothing) 
         return file->CycleCount() >= fileCycles + 5 && host->CycleCount() >= hostCycles + 5;
     }));
     TMeasuringControl stopping(H.Table, H.Sync, SystemClock(), {300, 0, 2000, 0});
+    // The counts are taken once the flag is up, so that only the cycle under
+    // way can still end (Stop raises it again and then waits its grace).
+    for (const auto& t : {drive, file, host}) t->RequestStop();
     const auto before = std::array{drive->CycleCount(), file->CycleCount(), host->CycleCount()};
     stopping.Stop();
     EXPECT_GT(drive->CycleCount(), before[0] + 2);  // time passed for the threads
