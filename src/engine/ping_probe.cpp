@@ -3,6 +3,8 @@
 // speed counts the data twice (there and back) in whole kilobytes.
 #include "engine/ping_probe.h"
 
+#include "engine/xorshift.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -83,10 +85,7 @@ void TPingProbe::WaitOutInterval(TPingThread& t) {
 void TPingProbe::FillRequest(TPingThread& t, std::size_t n) {
     std::uint8_t* p = t.DataBuffer.get();
     for (std::size_t i = 0; i < n; i += 8) {
-        Random_ ^= Random_ >> 12;
-        Random_ ^= Random_ << 25;
-        Random_ ^= Random_ >> 27;
-        const std::uint64_t v = Random_ * 0x2545F4914F6CDD1DULL;
+        const std::uint64_t v = NextXorShift64Star(Random_);
         for (std::size_t k = 0; k < 8 && i + k < n; ++k)
             p[i + k] = static_cast<std::uint8_t>(((v >> (8 * k)) & 0xFF) % 255);
     }

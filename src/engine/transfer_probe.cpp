@@ -2,6 +2,8 @@
 // needs is set up at the start of the loop, so a cycle allocates nothing.
 #include "engine/transfer_probe.h"
 
+#include "engine/xorshift.h"
+
 #include <algorithm>
 
 namespace tarvik {
@@ -31,15 +33,11 @@ constexpr std::size_t MaxLeftovers = 16;
 }  // namespace
 
 const std::uint8_t* TransferSource() {
-    // xorshift64*: fast, and nothing a file system could compress.
     static const std::unique_ptr<std::uint8_t[]> block = [] {
         auto p = std::make_unique<std::uint8_t[]>(TransferSourceSize);
         std::uint64_t x = 0x9E3779B97F4A7C15ULL;
         for (std::size_t i = 0; i < TransferSourceSize; i += 8) {
-            x ^= x >> 12;
-            x ^= x << 25;
-            x ^= x >> 27;
-            const std::uint64_t v = x * 0x2545F4914F6CDD1DULL;
+            const std::uint64_t v = NextXorShift64Star(x);
             for (std::size_t k = 0; k < 8 && i + k < TransferSourceSize; ++k)
                 p[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
         }

@@ -11,11 +11,7 @@
 namespace tarvik {
 namespace {
 
-constexpr std::size_t kReadOffset = 256;
-constexpr std::size_t kWriteOffset = 262;
-constexpr std::size_t kPingOffset = 268;
-constexpr std::size_t kTimeOffset = 276;
-constexpr std::size_t kChecksumOffset = 284;
+using namespace trend_layout;
 // A merged stretch of runs is read in pieces of at most this size.
 constexpr std::int64_t kMaxSpan = 16 << 20;
 // At most this much of the data file is held for one day; records past it

@@ -30,11 +30,7 @@ std::int32_t RunEndAfter(std::int32_t offset) {
 }  // namespace
 
 namespace {
-constexpr std::size_t kReadOffset = 256;
-constexpr std::size_t kWriteOffset = 262;
-constexpr std::size_t kPingOffset = 268;
-constexpr std::size_t kTimeOffset = 276;
-constexpr std::size_t kChecksumOffset = 284;
+using namespace trend_layout;
 // Records read per pread while scanning the records of one minute.
 constexpr std::size_t kScanChunk = 32;
 // Index entries read per pread while loading.

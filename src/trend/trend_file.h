@@ -21,6 +21,15 @@ namespace tarvik {
 
 inline constexpr std::size_t kTrendHeaderSize = 12;
 inline constexpr std::size_t kTrendRecordSize = 288;
+// Where a record's fields lie: the name from 0, then 6-byte reals for read,
+// write and ping, the 8-byte time stamp and the checksum.
+namespace trend_layout {
+inline constexpr std::size_t kReadOffset = 256;
+inline constexpr std::size_t kWriteOffset = 262;
+inline constexpr std::size_t kPingOffset = 268;
+inline constexpr std::size_t kTimeOffset = 276;
+inline constexpr std::size_t kChecksumOffset = 284;
+}  // namespace trend_layout
 inline constexpr std::size_t kTrendIndexEntrySize = 12;
 inline constexpr std::size_t kTrendNameMax = 255;
 inline constexpr int kTrendSlotsPerDay = 96;

@@ -18,22 +18,10 @@
 class QLabel;
 class QPainter;
 
+#include "ui/chart_image.h"
+
 namespace tarvik {
 
-class TChartImage : public QWidget {
-    Q_OBJECT
-  public:
-    using QWidget::QWidget;
-    // Shows a finished off-screen image in one copy.
-    void SetImage(const QImage& image);
-    const QImage& Image() const { return Image_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    QImage Image_;
-};
 
 class TLiveChart;
 

@@ -46,19 +46,6 @@ struct TFlagGuard {
 
 }  // namespace
 
-void TTrendImage::SetImage(const QImage& image) {
-    Image_ = image;
-    update();
-}
-
-void TTrendImage::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    if (Image_.isNull())
-        p.fillRect(rect(), parentWidget() ? parentWidget()->palette().color(QPalette::Window)
-                                          : QColor(Qt::green));
-    else
-        p.drawImage(0, 0, Image_);
-}
 
 QPushButton* TTrendPanel::MakeButton(const char* name, const QString& glyph, const QString& hint,
                                      int helpContext, const QRect& geometry, bool checkable) {
@@ -95,12 +82,12 @@ TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* pa
     QFont hourFont("Sans Serif");
     hourFont.setPixelSize(9);
     TrendDisplay->setFont(hourFont);
-    TrendLegend = new TTrendImage(TrendDisplay);
+    TrendLegend = new TChartImage(TrendDisplay);
     TrendLegend->setObjectName("TrendLegend");
     TrendLegend->setGeometry(2, 2, 33, kChartHeight);
     TrendLegend->setProperty("helpContext", 193);
     TrendLegend->installEventFilter(this);
-    TrendDisplay2 = new TTrendImage(TrendDisplay);
+    TrendDisplay2 = new TChartImage(TrendDisplay);
     TrendDisplay2->setObjectName("TrendDisplay2");
     TrendDisplay2->setGeometry(38, 2, kChartWidth, kChartHeight);
     TrendDisplay2->setProperty("helpContext", 194);

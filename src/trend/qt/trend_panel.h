@@ -22,6 +22,8 @@ class QMenu;
 class QPushButton;
 class QTimer;
 
+#include "ui/chart_image.h"
+
 namespace tarvik {
 
 class IClock;
@@ -29,20 +31,6 @@ class TMsgDialog;
 class TResourceTable;
 class TTrendFile;
 
-// An image shown in one copy (the chart picture, the legend).
-class TTrendImage : public QWidget {
-    Q_OBJECT
-  public:
-    using QWidget::QWidget;
-    void SetImage(const QImage& image);
-    const QImage& Image() const { return Image_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    QImage Image_;
-};
 
 class TTrendPanel : public QWidget {
     Q_OBJECT
@@ -52,8 +40,8 @@ class TTrendPanel : public QWidget {
 
     // ---- controls ----
     QFrame* TrendDisplay;
-    TTrendImage* TrendDisplay2;
-    TTrendImage* TrendLegend;
+    TChartImage* TrendDisplay2;
+    TChartImage* TrendLegend;
     QLabel* TrendDatePanel;
     QPushButton* TrendPrevDate;
     QPushButton* TrendNextDate;
