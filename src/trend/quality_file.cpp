@@ -105,13 +105,17 @@ std::optional<TQualityRecord> DecodeQualityRecord(std::span<const std::uint8_t, 
 TQualityFile::TQualityFile(std::string path, TAccess access) : Path_(std::move(path)), Access_(access) {
     if (access == TAccess::ReadShared) {
         Fd_ = ::open(Path_.c_str(), O_RDONLY | O_CLOEXEC);
-        return;
+    } else {
+        Fd_ = ::open(Path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (Fd_ >= 0 && ::flock(Fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(Fd_);
+            Fd_ = -1;
+        }
     }
-    Fd_ = ::open(Path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (Fd_ >= 0 && ::flock(Fd_, LOCK_EX | LOCK_NB) != 0) {
-        ::close(Fd_);
-        Fd_ = -1;
-    }
+    Scan([this](off_t at, TQualityRecord&& r) {
+        std::int64_t minute = 0;
+        if (TrendStampMinute(r.Time, minute)) ByMinute_[minute].push_back(at);
+    });
 }
 
 TQualityFile::~TQualityFile() {
@@ -132,12 +136,15 @@ bool TQualityFile::Append(const TQualityRecord& record) {
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
-    return ::fdatasync(Fd_) == 0;
+    if (::fdatasync(Fd_) != 0) return false;
+    std::int64_t minute = 0;
+    if (TrendStampMinute(record.Time, minute)) ByMinute_[minute].push_back(at);
+    return true;
 }
 
-std::vector<TQualityRecord> TQualityFile::ReadAll() const {
-    std::vector<TQualityRecord> out;
-    if (Fd_ < 0) return out;
+template <class F>
+void TQualityFile::Scan(F&& each) const {
+    if (Fd_ < 0) return;
     std::vector<std::uint8_t> buf(kQualityRecordSize * 256);
     off_t pos = 0;
     for (;;) {
@@ -152,33 +159,55 @@ std::vector<TQualityRecord> TQualityFile::ReadAll() const {
         for (std::size_t i = 0; i < whole; ++i) {
             const std::span<const std::uint8_t, kQualityRecordSize> rec(buf.data() + i * kQualityRecordSize,
                                                                        kQualityRecordSize);
-            if (auto r = DecodeQualityRecord(rec)) out.push_back(std::move(*r));
+            if (auto r = DecodeQualityRecord(rec))
+                each(pos + static_cast<off_t>(i * kQualityRecordSize), std::move(*r));
         }
         if (got < buf.size()) break;  // the end, or a torn tail
         pos += static_cast<off_t>(got);
     }
+}
+
+std::vector<TQualityRecord> TQualityFile::ReadAll() const {
+    std::vector<TQualityRecord> out;
+    Scan([&out](off_t, TQualityRecord&& r) { out.push_back(std::move(r)); });
+    return out;
+}
+
+std::optional<TQualityRecord> TQualityFile::ReadAt(off_t offset) const {
+    TQualityRecordBytes b{};
+    std::size_t got = 0;
+    while (got < b.size()) {
+        const ssize_t n = ::pread(Fd_, b.data() + got, b.size() - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        got += static_cast<std::size_t>(n);
+    }
+    return DecodeQualityRecord(b);
+}
+
+std::vector<TQualityRecord> TQualityFile::ReadMinute(std::int64_t minute) const {
+    std::vector<TQualityRecord> out;
+    const auto found = ByMinute_.find(minute);
+    if (found == ByMinute_.end()) return out;
+    for (const off_t at : found->second)
+        if (auto r = ReadAt(at)) out.push_back(std::move(*r));
     return out;
 }
 
 std::vector<TQualityDay> ReadQualityDay(const TQualityFile& file, const std::vector<std::string>& names,
                                         double date) {
     std::vector<TQualityDay> days(names.size());
-    // Slot by minute of the day's 96 quarter hours.
-    std::map<std::int64_t, int> slotOf;
-    for (int p = 1; p <= kTrendSlotsPerDay; ++p) {
-        std::int64_t minute = 0;
-        if (TrendStampMinute(TrendSlotStamp(date, p), minute)) slotOf[minute] = p;
-    }
     std::map<std::string, std::vector<std::size_t>> byName;
     for (std::size_t i = 0; i < names.size(); ++i) byName[TrendName(names[i])].push_back(i);
-    for (TQualityRecord& r : file.ReadAll()) {
+    for (int p = 1; p <= kTrendSlotsPerDay; ++p) {
         std::int64_t minute = 0;
-        if (!TrendStampMinute(r.Time, minute)) continue;
-        const auto slot = slotOf.find(minute);
-        if (slot == slotOf.end()) continue;
-        const auto who = byName.find(r.Name);
-        if (who == byName.end()) continue;
-        for (const std::size_t i : who->second) days[i][static_cast<std::size_t>(slot->second - 1)] = r.Quality;
+        if (!TrendStampMinute(TrendSlotStamp(date, p), minute)) continue;
+        // File order: the newest record of a slot wins.
+        for (TQualityRecord& r : file.ReadMinute(minute)) {
+            const auto who = byName.find(r.Name);
+            if (who == byName.end()) continue;
+            for (const std::size_t i : who->second) days[i][static_cast<std::size_t>(p - 1)] = r.Quality;
+        }
     }
     return days;
 }

@@ -6,9 +6,12 @@
 // data".
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -57,11 +60,21 @@ class TQualityFile {
     // Every intact record in file order; torn tails and damaged records
     // are skipped.
     std::vector<TQualityRecord> ReadAll() const;
+    // The intact records stamped with a whole minute (minutes since
+    // 1899-12-30), in file order, found through the in-memory index.
+    std::vector<TQualityRecord> ReadMinute(std::int64_t minute) const;
 
   private:
+    template <class F>
+    void Scan(F&& each) const;
+    std::optional<TQualityRecord> ReadAt(off_t offset) const;
+
     std::string Path_;
     TAccess Access_;
     int Fd_ = -1;
+    // Offsets of the intact records by the minute of their stamp, built
+    // when the file is opened and kept up by Append.
+    std::map<std::int64_t, std::vector<off_t>> ByMinute_;
 };
 
 // The quality of each quarter-hour slot (index 0 is slot 1) of the day
