@@ -133,6 +133,7 @@ public:
     // Row of the resource in the grids (window thread; renumbered on delete).
     int Row;
     TDayValues DayWrite{}, DayRead{}, DayPing{};  // window thread (trend chart)
+    TDayQuality DayQuality{};                     // window thread: hosts' tooltip line
 
     // ---- control flags (both threads) ---------------------------------
     std::atomic<bool> StopRequested{false};

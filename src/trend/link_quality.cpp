@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace tarvik {
 namespace {
@@ -96,6 +97,31 @@ std::optional<double> TLinkQuality::MeanUs() const {
 std::optional<double> TLinkQuality::JitterUs() const {
     if (JitterCount == 0) return std::nullopt;
     return JitterSumUs / static_cast<double>(JitterCount);
+}
+
+TQualitySummary SummarizeQuality(const TLinkQuality& q) {
+    TQualitySummary s;
+    const auto put = [](float& to, std::optional<double> v, double scale) {
+        if (v) to = static_cast<float>(*v * scale);
+    };
+    put(s.Loss, q.Loss(), 1);
+    put(s.P50Ms, q.PercentileUs(0.50), 1e-3);
+    put(s.P95Ms, q.PercentileUs(0.95), 1e-3);
+    put(s.JitterMs, q.JitterUs(), 1e-3);
+    return s;
+}
+
+std::string QualityTooltipLine(const TQualitySummary& s) {
+    if (std::isnan(s.Loss)) return {};
+    char buf[160];
+    int n = std::snprintf(buf, sizeof buf, "loss %.1f %%", s.Loss * 100.0);
+    if (!std::isnan(s.P50Ms))
+        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ", RTT p50 %.2f ms, p95 %.2f ms",
+                           static_cast<double>(s.P50Ms), static_cast<double>(s.P95Ms));
+    if (!std::isnan(s.JitterMs))
+        std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ", jitter %.2f ms",
+                      static_cast<double>(s.JitterMs));
+    return buf;
 }
 
 }  // namespace tarvik

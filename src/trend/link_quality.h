@@ -9,7 +9,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <string>
 
 namespace tarvik {
 
@@ -59,5 +61,19 @@ struct TLinkQuality {
     std::optional<double> MeanUs() const;
     std::optional<double> JitterUs() const;
 };
+
+// A quarter hour's figures as the trend chart's tooltip shows them; NaN
+// where unknown (no quality data, no reply, fewer than two replies).
+struct TQualitySummary {
+    static constexpr float Unknown = std::numeric_limits<float>::quiet_NaN();
+    float Loss = Unknown;  // fraction 0..1
+    float P50Ms = Unknown, P95Ms = Unknown, JitterMs = Unknown;
+};
+TQualitySummary SummarizeQuality(const TLinkQuality& quality);
+// The quality line of the tooltip, "loss 2.1 %, RTT p50 0.41 ms, p95 1.20 ms,
+// jitter 0.05 ms", leaving out what is unknown; empty without quality data.
+std::string QualityTooltipLine(const TQualitySummary& summary);
+// Summaries of a day's quarter hours, index 1..96 (0 unused).
+using TDayQuality = std::array<TQualitySummary, 97>;
 
 }  // namespace tarvik

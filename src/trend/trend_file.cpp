@@ -809,6 +809,12 @@ void TTrendFile::AttachQualityFile(const std::string& path) {
     if (file->IsWritable()) Quality_ = std::move(file);
 }
 
+std::vector<TQualityDay> TTrendFile::ReadQualityDay(const std::vector<std::string>& names,
+                                                    double date) const {
+    if (!Quality_) return std::vector<TQualityDay>(names.size());
+    return tarvik::ReadQualityDay(*Quality_, names, date);
+}
+
 void TTrendFile::WriteQuality(const TTrendRecord& record, const TLinkQuality& quality) {
     if (!HasQualityFile()) return;
     TQualityRecord q;

@@ -125,6 +125,9 @@ class TTrendFile final : public ITrendWriter {
     // Appends the quality record of a host stamped as WriteRecord stamps
     // the trend record.
     void WriteQuality(const TTrendRecord& record, const TLinkQuality& quality) override;
+    // The quality of each name's quarter hours of the day holding `date`;
+    // all unknown without a side file.
+    std::vector<TQualityDay> ReadQualityDay(const std::vector<std::string>& names, double date) const;
 
     // The caller fills Name and the wanted Time. The name is normalised and
     // the time rounded to the minute in place; on success the whole stored
