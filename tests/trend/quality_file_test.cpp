@@ -92,7 +92,8 @@ TEST_F(QualityFileTest, RecordsRoundTripAndFindTheirSlots) {
     EXPECT_FALSE(days[0][3]);
     EXPECT_EQ(days[0][2]->RttMinUs, 3000u);
     for (const auto& slot : days[1]) EXPECT_FALSE(slot);
-    for (const auto& slot : ReadQualityDay(file, {"host.example"}, 46367)[0]) EXPECT_FALSE(slot);
+    const auto nextDay = ReadQualityDay(file, {"host.example"}, 46367);
+    for (const auto& slot : nextDay[0]) EXPECT_FALSE(slot);
 }
 
 TEST_F(QualityFileTest, TrendFilesAreTheSameBytesWithOrWithoutTheSideFile) {
@@ -112,7 +113,8 @@ TEST_F(QualityFileTest, MissingTornAndDamagedFilesCostOnlyTheirOwnRecords) {
         const TQualityFile missing(Q(), TQualityFile::TAccess::ReadShared);
         EXPECT_FALSE(missing.IsOpen());
         EXPECT_TRUE(missing.ReadAll().empty());
-        for (const auto& slot : ReadQualityDay(missing, {"host.example"}, 46366)[0]) EXPECT_FALSE(slot);
+        const auto none = ReadQualityDay(missing, {"host.example"}, 46366);
+        for (const auto& slot : none[0]) EXPECT_FALSE(slot);
         EXPECT_FALSE(fs::exists(Q()));
     }
     WriteThree(true);
