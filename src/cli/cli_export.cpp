@@ -60,6 +60,13 @@ bool BuildExport(const TProgramPaths& paths, const TExportRequest& request, std:
     }
     const std::vector<TTrendDay> days = ReadTrendDay(trend, names, date);
     for (std::size_t i = 0; i < resources.size(); ++i) resources[i].Day = days[i];
+    if (request.Format == "csv" || request.Format == "json") {
+        // The hosts' link quality; a directory without the side file has none.
+        const TQualityFile quality(paths.QualityFile(), TQualityFile::TAccess::ReadShared);
+        const std::vector<TQualityDay> q = ReadQualityDay(quality, names, date);
+        for (std::size_t i = 0; i < resources.size(); ++i)
+            if (resources[i].Kind == '3') resources[i].Quality = q[i];
+    }
 
     if (request.Format == "csv") {
         text = FormatTrendCsv(resources, request.Day, request.FromSlot, request.TillSlot);

@@ -114,6 +114,16 @@ void TPingProbe::Cycle(TPingThread& t) {
     if (status == echo_status::Success && !CarriesMarker(reply.Data))
         status = echo_status::HardwareError;
     if (status == echo_status::Success) RoundTripMs_ = reply.RoundTripMs;
+    // Link quality: the socket's own round trip (µs resolution), else the
+    // exchange time; any failure is a lost echo.
+    if (status == echo_status::Success) {
+        const double rttUs = reply.RoundTripNs > 0 ? static_cast<double>(reply.RoundTripNs) / 1000.0
+                             : us > 0              ? static_cast<double>(us)
+                                                   : static_cast<double>(reply.RoundTripMs) * 1000.0;
+        t.AddEcho(rttUs);
+    } else {
+        t.AddEcho(std::nullopt);
+    }
     t.EchoStatus = status;
     if (status == echo_status::SocketUnusable) {
         // The restarted loop opens a fresh socket.

@@ -216,6 +216,8 @@ TResultsSnapshot TPingThread::Results() const {
     s.ReadSpeed = ReadHistory[HistorySize];
     s.PingSpeed = PingHistory[HistorySize];
     s.LevelReference = LevelReference;
+    s.Echoes = EchoTotals_;
+    s.LastRoundTripUs = EchoTotals_.PreviousRttUs;
     return s;
 }
 
@@ -283,6 +285,8 @@ void TPingThread::RunPass() {
     UpperCount = 1;
     TrendCount = 0;
     TrendRecord.Read = TrendRecord.Write = TrendRecord.Ping = 0;
+    // New settings may name another host: its jitter starts afresh.
+    QuarterQuality = {};
 
     StatusText = "Testing...";
     ShowResults();
@@ -395,6 +399,18 @@ void TPingThread::AddSample(THistory& history, double sample) {
     history[HistorySize] = sample;
 }
 
+void TPingThread::AddEcho(std::optional<double> roundTripUs) {
+    if (roundTripUs)
+        QuarterQuality.AddReply(*roundTripUs);
+    else
+        QuarterQuality.AddLost();
+    std::lock_guard lock(ResultsM_);
+    if (roundTripUs)
+        EchoTotals_.AddReply(*roundTripUs);
+    else
+        EchoTotals_.AddLost();
+}
+
 void TPingThread::UpdateLevelReference(double s) {
     std::lock_guard lock(ResultsM_);
     if (UpperBase == 0 && s > LevelReference) LevelReference = s;
@@ -475,13 +491,22 @@ void TPingThread::QuarterHourCheck() {
 }
 
 void TPingThread::FlushTrend() {
-    if (!Ctx_->TrendEnabled) return;
+    if (!Ctx_->TrendEnabled) {
+        // Quality data covers one quarter hour, written or not.
+        QuarterQuality.Restart();
+        return;
+    }
     if (TrendCount > 0) {
         TrendRecord.Read /= TrendCount;
         TrendRecord.Write /= TrendCount;
         TrendRecord.Ping /= TrendCount;
     }
-    if (Ctx_->TrendWriter) Ctx_->TrendWriter->WriteRecord(TrendRecord);
+    if (Ctx_->TrendWriter) {
+        Ctx_->TrendWriter->WriteRecord(TrendRecord);
+        // After its trend record: the side file never holds up the trend file.
+        if (Kind == '3') Ctx_->TrendWriter->WriteQuality(TrendRecord, QuarterQuality);
+    }
+    QuarterQuality.Restart();
     TrendCount = 0;
     TrendRecord.Read = TrendRecord.Write = TrendRecord.Ping = 0;
 }

@@ -14,10 +14,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/clock.h"
+#include "trend/link_quality.h"
 #include "trend/trend_record.h"
 
 namespace tarvik {
@@ -76,6 +78,11 @@ struct TResultsSnapshot {
     double ReadSpeed = 0;
     double PingSpeed = 0;
     double LevelReference = 0;
+    // Hosts: every echo since the thread started (sent, lost, round-trip
+    // histogram) and the round trip of the last valid reply, in µs
+    // (negative before the first).
+    TLinkQuality Echoes;
+    double LastRoundTripUs = -1;
 };
 
 // Thrown at a safe point when the thread is being destroyed; unwinds the
@@ -126,6 +133,7 @@ public:
     // Row of the resource in the grids (window thread; renumbered on delete).
     int Row;
     TDayValues DayWrite{}, DayRead{}, DayPing{};  // window thread (trend chart)
+    TDayQuality DayQuality{};                     // window thread: hosts' tooltip line
 
     // ---- control flags (both threads) ---------------------------------
     std::atomic<bool> StopRequested{false};
@@ -160,6 +168,9 @@ public:
     TTrendRecord TrendRecord;
     std::int32_t TrendCount = 0;
     std::int32_t LastQuarter = 0;
+    // Hosts: link quality of the running quarter hour, flushed with the
+    // trend record.
+    TLinkQuality QuarterQuality;
 
     // Probe state kept across restarts.
     std::int32_t WriteBlock = 1024, ReadBlock = 1024;
@@ -192,6 +203,9 @@ public:
     // Shifts a sample into a history (published under the results lock).
     void AddSample(THistory& history, double sample);
     void UpdateLevelReference(double sample);
+    // Hosts: one echo cycle, a valid reply's round trip in µs or nullopt
+    // for a lost echo; counted for the quarter hour and the running totals.
+    void AddEcho(std::optional<double> roundTripUs);
     // Display update through the synchronous call; false when it did not run.
     bool ShowResults();
     // Feeds one cycle's time into the priority rule of the current kind.
@@ -266,6 +280,7 @@ private:
     std::atomic<bool> Dying_{false};
 
     mutable std::mutex ResultsM_;
+    TLinkQuality EchoTotals_;  // under ResultsM_
     std::atomic<TPriority> Priority_{TPriority::Lowest};
     std::atomic<std::uint64_t> Cycles_{0};
     std::atomic<std::uint64_t> Waits_{0};

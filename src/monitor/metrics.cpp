@@ -99,7 +99,7 @@ std::string EscapeLabelValue(std::string_view value) {
 
 std::string FormatMetrics(const std::vector<TMetricRow>& rows, std::string_view version) {
     std::string out;
-    out.reserve(256 + rows.size() * 400);
+    out.reserve(256 + rows.size() * 400);  // hosts grow it once for their histogram
 
     Family(out, "tarvik_speed_kbps", "gauge",
            "Current transfer speed of a resource in kilobytes (1024 bytes) per second.");
@@ -143,12 +143,61 @@ std::string FormatMetrics(const std::vector<TMetricRow>& rows, std::string_view 
         out += '\n';
     }
 
-    Family(out, "tarvik_rtt_seconds", "gauge", "Round trip of the last echo of a host, in seconds.");
+    Family(out, "tarvik_echo_sent_total", "counter", "Echo requests a host was sent since start.");
+    for (const TMetricRow& r : rows) {
+        if (r.Kind != '3') continue;
+        out += "tarvik_echo_sent_total";
+        Labels(out, r, false);
+        AppendValue(out, r.Echoes.Cycles);
+        out += '\n';
+    }
+
+    Family(out, "tarvik_echo_lost_total", "counter",
+           "Echo requests of a host without a valid reply (time-out, error) since start.");
+    for (const TMetricRow& r : rows) {
+        if (r.Kind != '3') continue;
+        out += "tarvik_echo_lost_total";
+        Labels(out, r, false);
+        AppendValue(out, r.Echoes.Lost);
+        out += '\n';
+    }
+
+    // The histogram owns the name tarvik_rtt_seconds; the last round trip
+    // is a gauge of its own.
+    Family(out, "tarvik_rtt_last_seconds", "gauge", "Round trip of the last valid echo of a host, in seconds.");
     for (const TMetricRow& r : rows) {
         if (r.Kind != '3' || r.RoundTripSeconds < 0) continue;
-        out += "tarvik_rtt_seconds";
+        out += "tarvik_rtt_last_seconds";
         Labels(out, r, false);
         AppendValue(out, r.RoundTripSeconds);
+        out += '\n';
+    }
+
+    Family(out, "tarvik_rtt_seconds", "histogram",
+           "Round trips of the valid echoes of a host since start, in seconds.");
+    for (const TMetricRow& r : rows) {
+        if (r.Kind != '3') continue;
+        const std::string labels = "{resource=\"" + EscapeLabelValue(r.Resource) + "\",le=\"";
+        std::uint64_t cumulative = 0;
+        for (std::size_t k = 0; k < kRttBucketBounds; ++k) {
+            cumulative += r.Echoes.Buckets[k];
+            out += "tarvik_rtt_seconds_bucket";
+            out += labels;
+            AppendValue(out, RttBucketBoundUs(k) / 1e6);
+            out += "\"} ";
+            AppendValue(out, cumulative);
+            out += '\n';
+        }
+        out += "tarvik_rtt_seconds_bucket";
+        out += labels;
+        out += "+Inf\"} ";
+        AppendValue(out, r.Echoes.Replies());
+        out += "\ntarvik_rtt_seconds_sum";
+        Labels(out, r, false);
+        AppendValue(out, r.Echoes.RttSumUs / 1e6);
+        out += "\ntarvik_rtt_seconds_count";
+        Labels(out, r, false);
+        AppendValue(out, r.Echoes.Replies());
         out += '\n';
     }
 
@@ -243,6 +292,10 @@ std::vector<TMetricRow> TMetricsSource::Rows() const {
         m.PingSpeed = results.PingSpeed;
         m.Up = p.Stats->Up;
         m.Cycles = p.Thread->CycleCount();
+        if (m.Kind == '3') {
+            m.Echoes = results.Echoes;
+            if (results.LastRoundTripUs >= 0) m.RoundTripSeconds = results.LastRoundTripUs / 1e6;
+        }
         out.push_back(std::move(m));
     }
     return out;

@@ -1,6 +1,6 @@
 // The current measurements as a Prometheus text exposition (format 0.0.4):
-// one gauge per measured direction, probe health, cycle counters and the
-// last echo round trip of hosts. Qt-free; the metrics server and the tests
+// one gauge per measured direction, probe health, cycle counters and, for
+// hosts, echoes sent and lost, the last round trip and a round-trip histogram. Qt-free; the metrics server and the tests
 // call it with rows copied from the measuring threads.
 #pragma once
 
@@ -12,6 +12,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "trend/link_quality.h"
 
 namespace tarvik {
 
@@ -27,6 +29,7 @@ struct TMetricRow {
     bool Up = false;  // the last cycle produced a speed
     std::uint64_t Cycles = 0;
     double RoundTripSeconds = -1;  // hosts: the last echo round trip; negative: none yet
+    TLinkQuality Echoes;           // hosts: every echo since the thread started
 };
 
 // "drive", "file", "host"; empty for a kind that is not measured.

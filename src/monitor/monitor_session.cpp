@@ -87,6 +87,7 @@ bool TMonitorSession::Load(std::string* error) {
         TrendFile_ = std::make_unique<TTrendFile>(Options_.Paths.TrendDataFile(),
                                                   Options_.Paths.TrendIndexFile(), *Options_.Clock);
         if (TrendFile_->IsWritable()) {
+            TrendFile_->AttachQualityFile(Options_.Paths.QualityFile());
             Ctx_->TrendWriter = TrendFile_.get();
         } else {
             Ctx_->TrendEnabled = false;

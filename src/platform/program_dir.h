@@ -19,6 +19,8 @@ struct TProgramPaths {
     std::string ConfigFile() const { return ConfigDir + "QUORBELT.INI"; }
     std::string TrendDataFile() const { return DataDir + "KOR_VEL.D"; }
     std::string TrendIndexFile() const { return DataDir + "KOR_VEL.ND"; }
+    // The hosts' link quality per quarter hour, beside the trend files.
+    std::string QualityFile() const { return DataDir + "KOR_VEL.Q"; }
 };
 
 using TEnvLookup = std::function<const char*(const char*)>;

@@ -52,6 +52,7 @@ std::vector<TTrendRow> TrendRowsOf(TResourceTable& table) {
             row.Write = &thread->DayWrite;
             row.Read = &thread->DayRead;
             row.Ping = &thread->DayPing;
+            row.Quality = &thread->DayQuality;
         }
         rows.push_back(std::move(row));
     }
@@ -68,6 +69,8 @@ void LoadTrendDay(const TTrendFile* file, const std::vector<TTrendRow>& rows, do
     }
     std::vector<TTrendDay> days =
         file ? ReadTrendDay(*file, names, date) : std::vector<TTrendDay>(names.size());
+    const std::vector<TQualityDay> quality =
+        file ? file->ReadQualityDay(names, date) : std::vector<TQualityDay>(names.size());
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const TTrendRow& row = *shown[i];
         (*row.Write)[0] = (*row.Read)[0] = (*row.Ping)[0] = 0;
@@ -76,6 +79,13 @@ void LoadTrendDay(const TTrendFile* file, const std::vector<TTrendRow>& rows, do
             (*row.Write)[p] = slot.Found ? slot.Write : 0;
             (*row.Read)[p] = slot.Found ? slot.Read : 0;
             (*row.Ping)[p] = slot.Found ? slot.Ping : 0;
+        }
+        if (row.Quality) {
+            row.Quality->fill({});
+            if (row.Kind == '3')
+                for (int p = 1; p <= kTrendSlotsPerDay; ++p)
+                    if (const auto& q = quality[i][static_cast<std::size_t>(p - 1)])
+                        (*row.Quality)[static_cast<std::size_t>(p)] = SummarizeQuality(*q);
         }
     }
 }
@@ -187,7 +197,12 @@ std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int 
         if (row.Kind == '3' && near(*row.Ping)) found = text(row, "Ping", *row.Ping);
         if (found.empty()) continue;
         const int minutes = p * 15;
-        return found + TwoDigits(minutes / 60 % 24) + ":" + TwoDigits(minutes % 60);
+        found += TwoDigits(minutes / 60 % 24) + ":" + TwoDigits(minutes % 60);
+        if (row.Kind == '3' && row.Quality) {
+            const std::string line = QualityTooltipLine((*row.Quality)[static_cast<std::size_t>(p)]);
+            if (!line.empty()) found += "\n" + line;
+        }
+        return found;
     }
     return std::nullopt;
 }

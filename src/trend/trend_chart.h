@@ -31,6 +31,7 @@ struct TTrendRow {
     TDayValues* Write = nullptr;  // index 1..96
     TDayValues* Read = nullptr;
     TDayValues* Ping = nullptr;
+    TDayQuality* Quality = nullptr;  // hosts' link quality, index 1..96
     bool HasThread() const { return Write && Read && Ping; }
 };
 // Rows 1..N of the settings grid, in order.
@@ -38,7 +39,8 @@ std::vector<TTrendRow> TrendRowsOf(TResourceTable& table);
 
 // Fills the day values of every row with a thread from the day holding
 // `date`: the record's averages, 0 where no record was found. Without a
-// trend file (or with history off) every value is 0.
+// trend file (or with history off) every value is 0. Hosts also get the
+// quality of each slot from the side file; unknown where it has none.
 void LoadTrendDay(const TTrendFile* file, const std::vector<TTrendRow>& rows, double date);
 
 // x of slot p (1..96): round(W * p / 96), ties to even.
@@ -89,7 +91,8 @@ bool TrendNextDayEnabled(double now, double trendDate);
 int TrendTooltipSlot(int x, int width);
 // `"host", Read -     12.34 KBps, 12:15`: the text of the first row with a
 // day value within one pixel of y at the slot under x (its read value wins
-// over its write value); none when no row has one.
+// over its write value); none when no row has one. A host with quality data
+// for the slot gets a second line (QualityTooltipLine).
 std::optional<std::string> TrendTooltip(const std::vector<TTrendRow>& rows, int x, int y, int width,
                                         int height, double scale);
 

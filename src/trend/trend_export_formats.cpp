@@ -54,6 +54,25 @@ std::string Kbps(double v) {
     return buf;
 }
 
+// Link-quality fields of a host record, in their order: empty where unknown.
+std::array<std::string, 4> QualityFields(const std::optional<TLinkQuality>& q) {
+    std::array<std::string, 4> out;
+    if (!q) return out;
+    const auto fixed = [](std::optional<double> v, const char* format, double scale) {
+        if (!v) return std::string();
+        char buf[64];
+        std::snprintf(buf, sizeof buf, format, *v * scale);
+        return std::string(buf);
+    };
+    out[0] = fixed(q->Loss(), "%.4f", 1);
+    out[1] = fixed(q->PercentileUs(0.50), "%.3f", 1e-3);
+    out[2] = fixed(q->PercentileUs(0.95), "%.3f", 1e-3);
+    out[3] = fixed(q->JitterUs(), "%.3f", 1e-3);
+    return out;
+}
+
+constexpr const char* QualityNames[4] = {"loss", "rtt_p50_ms", "rtt_p95_ms", "jitter_ms"};
+
 std::string CsvField(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string out = "\"";
@@ -104,7 +123,8 @@ void ForEachRecord(const std::vector<TExportResource>& resources, int fromSlot, 
         for (const TExportResource& r : resources) {
             const TTrendDaySlot& s = r.Day[static_cast<std::size_t>(slot - 1)];
             if (!s.Found) continue;  // no record: nothing to report, not a zero speed
-            for (const TExportItem& d : Directions(r.Kind)) f(slot, r, d.Direction, s.*d.Value);
+            const auto& q = r.Quality[static_cast<std::size_t>(slot - 1)];
+            for (const TExportItem& d : Directions(r.Kind)) f(slot, r, d.Direction, s.*d.Value, q);
         }
 }
 
@@ -112,11 +132,15 @@ void ForEachRecord(const std::vector<TExportResource>& resources, int fromSlot, 
 
 std::string FormatTrendCsv(const std::vector<TExportResource>& resources, std::chrono::year_month_day day,
                            int fromSlot, int tillSlot) {
-    std::string out = "time,resource,kind,direction,kbps\r\n";
+    std::string out = "time,resource,kind,direction,kbps,loss,rtt_p50_ms,rtt_p95_ms,jitter_ms\r\n";
     ForEachRecord(resources, fromSlot, tillSlot,
-                  [&](int slot, const TExportResource& r, const char* direction, double v) {
+                  [&](int slot, const TExportResource& r, const char* direction, double v,
+                      const std::optional<TLinkQuality>& q) {
                       out += SlotTime(day, slot) + ',' + CsvField(r.Address) + ',' + KindName(r.Kind) + ',' +
-                             direction + ',' + Kbps(v) + "\r\n";
+                             direction + ',' + Kbps(v);
+                      for (const std::string& field : QualityFields(r.Kind == '3' ? q : std::nullopt))
+                          out += ',' + field;
+                      out += "\r\n";
                   });
     return out;
 }
@@ -126,12 +150,20 @@ std::string FormatTrendJson(const std::vector<TExportResource>& resources, std::
     std::string out = "[";
     bool first = true;
     ForEachRecord(resources, fromSlot, tillSlot,
-                  [&](int slot, const TExportResource& r, const char* direction, double v) {
+                  [&](int slot, const TExportResource& r, const char* direction, double v,
+                      const std::optional<TLinkQuality>& q) {
                       out += first ? "\n  " : ",\n  ";
                       first = false;
                       out += "{\"time\": " + JsonString(SlotTime(day, slot)) +
                              ", \"resource\": " + JsonString(r.Address) + ", \"kind\": \"" + KindName(r.Kind) +
-                             "\", \"direction\": \"" + direction + "\", \"kbps\": " + Kbps(v) + "}";
+                             "\", \"direction\": \"" + direction + "\", \"kbps\": " + Kbps(v);
+                      if (r.Kind == '3') {
+                          const auto fields = QualityFields(q);
+                          for (std::size_t i = 0; i < fields.size(); ++i)
+                              out += std::string(", \"") + QualityNames[i] +
+                                     "\": " + (fields[i].empty() ? "null" : fields[i]);
+                      }
+                      out += "}";
                   });
     out += first ? "]\n" : "\n]\n";
     return out;

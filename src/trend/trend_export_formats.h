@@ -1,6 +1,10 @@
 // The companion's machine-readable exports of one day's trend: RFC 4180 CSV
 // and JSON, one record per quarter hour, resource and measured direction
-// (write and read for directories, read for files, ping for hosts).
+// (write and read for directories, read for files, ping for hosts). Host
+// records also carry the link quality of their quarter hour: loss (the
+// fraction of echoes lost, 0 to 1), the median and 95th percentile of the
+// round trips and the jitter, in ms; empty (CSV) or null (JSON) where the
+// side file has no data or a value is undefined.
 #pragma once
 
 #include <array>
@@ -17,6 +21,7 @@ struct TExportResource {
     std::string Address;
     char Kind = 0;
     std::array<TTrendDaySlot, kTrendSlotsPerDay> Day{};  // index 0 is slot 1
+    TQualityDay Quality{};                               // hosts; index 0 is slot 1
 };
 
 // Slots fromSlot + 1 .. tillSlot (at most 96) of the day; the record time is

@@ -797,4 +797,28 @@ std::size_t TTrendFile::ReadDataAt(std::uint8_t* buf, std::size_t size, std::int
 
 bool TrendStampMinute(double stamp, std::int64_t& minute) { return StampMinute(stamp, minute); }
 
+void TTrendFile::AttachQualityFile(const std::string& path) {
+    Quality_.reset();
+    // Only the owner of the trend files writes beside them.
+    if (!IsWritable() || Access_ != TAccess::Own) return;
+    auto file = std::make_unique<TQualityFile>(path, TQualityFile::TAccess::Own);
+    if (file->IsWritable()) Quality_ = std::move(file);
+}
+
+std::vector<TQualityDay> TTrendFile::ReadQualityDay(const std::vector<std::string>& names,
+                                                    double date) const {
+    if (!Quality_) return std::vector<TQualityDay>(names.size());
+    return tarvik::ReadQualityDay(*Quality_, names, date);
+}
+
+void TTrendFile::WriteQuality(const TTrendRecord& record, const TLinkQuality& quality) {
+    if (!HasQualityFile()) return;
+    TQualityRecord q;
+    q.Name = record.Name;
+    q.Time = record.Time != 0 ? record.Time : TrendStamp(Clock_.LocalNow());
+    q.Quality = quality;
+    // A failed write costs this record only; the trend files never wait on it.
+    Quality_->Append(q);
+}
+
 }  // namespace tarvik

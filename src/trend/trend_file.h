@@ -9,12 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
+#include "trend/quality_file.h"
 #include "trend/trend_record.h"
 
 namespace tarvik {
@@ -123,6 +125,19 @@ class TTrendFile final : public ITrendWriter {
     // entry, so the index never names a record that is not there.
     void WriteRecord(const TTrendRecord& record) override;
 
+    // The link-quality side file beside the trend files. Opened only while
+    // this object holds the trend files' lock (it is locked too); a side
+    // file that cannot be opened or written leaves quality data off and
+    // the trend files untouched.
+    void AttachQualityFile(const std::string& path);
+    bool HasQualityFile() const { return Quality_ && Quality_->IsWritable(); }
+    // Appends the quality record of a host stamped as WriteRecord stamps
+    // the trend record.
+    void WriteQuality(const TTrendRecord& record, const TLinkQuality& quality) override;
+    // The quality of each name's quarter hours of the day holding `date`;
+    // all unknown without a side file.
+    std::vector<TQualityDay> ReadQualityDay(const std::vector<std::string>& names, double date) const;
+
     // The caller fills Name and the wanted Time. The name is normalised and
     // the time rounded to the minute in place; on success the whole stored
     // record is copied in and the result is true, otherwise the three
@@ -201,6 +216,7 @@ class TTrendFile final : public ITrendWriter {
     // Sorted by minute, one slot per distinct stamp, no cap: about 35000
     // stamps a year whatever the number of resources.
     std::vector<TStampSlot> Slots_;
+    std::unique_ptr<TQualityFile> Quality_;
 
   public:
     // ---- for readers that fetch the records of many stamps at once ----

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "trend/link_quality.h"
+
 namespace tarvik {
 
 struct TTrendRecord {
@@ -21,6 +23,12 @@ class ITrendWriter {
 public:
     virtual ~ITrendWriter() = default;
     virtual void WriteRecord(const TTrendRecord& record) = 0;
+    // A host's link quality over the same quarter hour, written right after
+    // its trend record; writers without a side file drop it.
+    virtual void WriteQuality(const TTrendRecord& record, const TLinkQuality& quality) {
+        (void)record;
+        (void)quality;
+    }
 };
 
 }  // namespace tarvik

@@ -96,6 +96,11 @@ query 'tarvik_speed_kbps{direction="write"}' | grep -q "$W/share" || fail "no wr
 query 'tarvik_probe_up' | grep -q '"127.0.0.2"' || fail "no probe_up series"
 curl -sf "http://127.0.0.1:$cport/metrics" >"$W/page"
 promtool check metrics <"$W/page" || fail "promtool rejects the page"
+# Link quality of the hosts: echoes sent, none lost on loopback, a round-trip histogram.
+grep -Eq '^tarvik_echo_sent_total\{resource="127.0.0.2"\} [1-9]' "$W/page" || fail "no echoes counted as sent"
+grep -q '^tarvik_echo_lost_total{resource="127.0.0.2"} 0$' "$W/page" || fail "loopback echoes counted as lost"
+grep -q '^tarvik_rtt_seconds_bucket{resource="127.0.0.2",le="+Inf"}' "$W/page" || fail "no round-trip histogram"
+grep -q '^tarvik_rtt_last_seconds{resource="127.0.0.2"}' "$W/page" || fail "no last round trip"
 [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$cport/other")" = 404 ] || fail "other paths must give 404"
 [ "$(curl -s -o /dev/null -w '%{http_code}' -X POST "http://127.0.0.1:$cport/metrics")" = 405 ] || fail "POST must give 405"
 

@@ -195,6 +195,59 @@ TEST(PingProbeSpeed, FormulaAndTimeSource) {
     EXPECT_EQ(FormatSpeed(cases[0].Speed), "    53.33 KBps");
 }
 
+TEST(PingProbeQuality, EachCycleCountsAsAReplyWithItsRoundTripOrAsLost) {
+    // Round trip from the socket, else the counter's time; every failure,
+    // the mangled reply included, is a lost echo.
+    const struct {
+        std::int32_t Status;
+        bool Mangle;
+        std::int64_t RoundTripNs, TakesUs;
+    } steps[] = {
+        {0, false, 250000, 900},   // 250 µs
+        {11010, false, 0, 900},    // time-out
+        {0, true, 300000, 900},    // no marker: lost
+        {0, false, 0, 1500},       // 1500 µs by the counter
+        {11003, false, 0, 900},    // unreachable
+        {0, false, 400000, 900},   // 400 µs
+    };
+    TPingRig R;
+    R.H.Clock.SetLocal({2026, 12, 10, 12, 1, 0, 0});
+    R.Echo->Next = [&](std::size_t call, std::size_t) {
+        TEchoStep s;
+        const auto& c = steps[std::min(call, std::size(steps) - 1)];
+        s.Status = c.Status;
+        s.Mangle = c.Mangle;
+        s.RoundTripNs = c.RoundTripNs;
+        s.TakesUs = c.TakesUs;
+        return s;
+    };
+    auto t = R.AddHost("10.0.0.1", 1000, false, 1024);
+    R.Control.Start();
+    for (std::size_t i = 0; i < std::size(steps); ++i)
+        ASSERT_TRUE(i == 0 ? R.CyclesDone(t, 1) : R.Tick(t, 1000, i + 1)) << i;
+    const TResultsSnapshot r = t->Results();
+    EXPECT_EQ(r.Echoes.Cycles, 6u);
+    EXPECT_EQ(r.Echoes.Lost, 3u);
+    EXPECT_EQ(r.Echoes.RttMinUs, 250u);
+    EXPECT_EQ(r.Echoes.RttMaxUs, 1500u);
+    EXPECT_DOUBLE_EQ(r.Echoes.RttSumUs, 2150);
+    EXPECT_DOUBLE_EQ(r.LastRoundTripUs, 400);
+    EXPECT_EQ(r.Echoes.JitterUs(), (1250.0 + 1100.0) / 2);
+
+    // The quarter hour's quality goes with its trend record, then starts afresh.
+    R.H.Clock.SetLocal({2026, 12, 10, 12, 15, 0, 0});
+    R.Control.Activate();
+    ASSERT_TRUE(R.H.PumpUntil([&] { return R.H.Writer.Qualities.size() == 1 && t->IsParked(); }));
+    ASSERT_EQ(R.H.Writer.Entries.size(), 1u);
+    const auto& [record, quarter] = R.H.Writer.Qualities[0];
+    EXPECT_EQ(record.Name, "10.0.0.1");
+    EXPECT_EQ(record.Time, R.H.Writer.Entries[0].Record.Time);
+    EXPECT_EQ(quarter.Cycles, 7u);  // the cycle at 12:15 belongs to the quarter it closes
+    EXPECT_EQ(quarter.Lost, 3u);
+    EXPECT_EQ(t->QuarterQuality.Cycles, 0u);
+    EXPECT_EQ(t->Results().Echoes.Cycles, 7u);
+}
+
 TEST(PingProbeSpeed, StaleRepliesAreDiscardedBeforeTheTimedExchange) {
     // Throwing away a busy raw socket's queue takes 40 ms here; the exchange
     // itself 1 ms. Only the exchange may count.

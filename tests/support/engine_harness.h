@@ -78,7 +78,9 @@ public:
     };
     explicit TRecordingTrendWriter(const IClock& clock) : Clock_(clock) {}
     void WriteRecord(const TTrendRecord& r) override { Entries.push_back({r, Clock_.LocalNow()}); }
+    void WriteQuality(const TTrendRecord& r, const TLinkQuality& q) override { Qualities.push_back({r, q}); }
     std::vector<TEntry> Entries;
+    std::vector<std::pair<TTrendRecord, TLinkQuality>> Qualities;
 
 private:
     const IClock& Clock_;

@@ -46,6 +46,7 @@ struct TEchoLog {
 struct TEchoStep {
     std::int32_t Status = 0;
     std::uint32_t RoundTripMs = 1;
+    std::int64_t RoundTripNs = 0;  // the socket's unrounded round trip; 0: none
     std::int64_t TakesUs = 1000;  // counter time the exchange takes
     bool Mangle = false;          // the echoed data loses the marker
     bool BlockUntilWake = false;  // waits for the wake descriptor (no reply)
@@ -88,6 +89,7 @@ class TFakeEchoSocket final : public IEchoSocket {
         TEchoResult r;
         r.Status = step.Status;
         r.RoundTripMs = step.RoundTripMs;
+        r.RoundTripNs = step.RoundTripNs;
         if (step.Status == 0) r.Data = Echo_;
         return r;
     }

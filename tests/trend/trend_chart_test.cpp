@@ -19,6 +19,7 @@ constexpr int kDay = 46366;  // Thursday, 10 December 2026
 // A resource row with day values of its own (as a thread would hold them).
 struct TRowFixture {
     TDayValues Write{}, Read{}, Ping{};
+    TDayQuality Quality{};
     TTrendRow Row(const std::string& address, char kind, bool thread = true) {
         TTrendRow r;
         r.Address = address;
@@ -29,6 +30,7 @@ struct TRowFixture {
             r.Write = &Write;
             r.Read = &Read;
             r.Ping = &Ping;
+            r.Quality = &Quality;
         }
         return r;
     }
@@ -118,6 +120,51 @@ TEST(TrendChart, LoadTrendDayFillsValuesAndZeroesMisses) {
         EXPECT_EQ(none.Read[33], 9);  // a row without a thread is left alone
         LoadTrendDay(nullptr, rows, kDay);
         EXPECT_EQ(a.Read[33], 0);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(TrendChart, HostTooltipGetsItsQuarterHoursQualityLine) {
+    char tmpl[] = "/tmp/tarvik_trendchart_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    test::TFakeClock clock({2026, 12, 10, 0, 0, 0, 0});
+    {
+        TTrendFile file(dir + "/KOR_VEL.D", dir + "/KOR_VEL.ND", clock);
+        file.AttachQualityFile(dir + "/KOR_VEL.Q");
+        // 12:15: 1 of 4 echoes lost, 1 ms, 3 ms, 1 ms; 12:30: all lost.
+        TLinkQuality q;
+        q.AddReply(1000);
+        q.AddLost();
+        q.AddReply(3000);
+        q.AddReply(1000);
+        TLinkQuality lost;
+        lost.AddLost();
+        const struct {
+            int Minute;
+            double Ping;
+            TLinkQuality Quality;
+        } quarters[] = {{15, 30, q}, {30, 0, lost}};
+        for (const auto& c : quarters) {
+            const TTrendRecord r{"host", 0, 0, c.Ping, kDay + (12 * 60 + c.Minute) / 1440.0, 0};
+            file.WriteRecord(r);
+            file.WriteQuality(r, c.Quality);
+        }
+        file.WriteRecord({"drive", 0, 30, 0, kDay + (12 * 60 + 15) / 1440.0, 0});
+        TRowFixture host, drive;
+        const std::vector<TTrendRow> rows = {host.Row("host", '3'), drive.Row("drive", '1')};
+        LoadTrendDay(&file, rows, kDay);
+        const auto at = [&](int x, int y) { return TrendTooltip(rows, x, y, 192, 87, 72); };
+        EXPECT_EQ(at(98, 41), "\"host\", Ping -     30.00 KBps, 12:15\n"
+                              "loss 25.0 %, RTT p50 1.00 ms, p95 3.00 ms, jitter 2.00 ms");
+        EXPECT_EQ(at(100, 71), "\"host\", Ping -      0.00 KBps, 12:30\nloss 100.0 %");
+        EXPECT_EQ(at(102, 71), "\"host\", Ping -      0.00 KBps, 12:45");  // no quality record
+        // Another day's records have no quality line, nor have other kinds.
+        LoadTrendDay(&file, rows, kDay - 1);
+        EXPECT_EQ(at(98, 71), "\"host\", Ping -      0.00 KBps, 12:15");
+        const std::vector<TTrendRow> driveOnly = {drive.Row("drive", '1')};
+        LoadTrendDay(&file, driveOnly, kDay);
+        EXPECT_EQ(TrendTooltip(driveOnly, 98, 41, 192, 87, 72), "\"drive\", Write -     30.00 KBps, 12:15");
     }
     std::filesystem::remove_all(dir);
 }

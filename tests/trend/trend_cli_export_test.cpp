@@ -43,6 +43,9 @@ protected:
         test::TFakeClock clock({2026, 12, 9, 0, 0, 0, 0});  // moves forward only
         TTrendFile file((Dir / "KOR_VEL.D").string(), (Dir / "KOR_VEL.ND").string(), clock);
         ASSERT_TRUE(file.IsWritable());
+        // The hosts' link quality beside the trend records.
+        file.AttachQualityFile((Dir / "KOR_VEL.Q").string());
+        ASSERT_TRUE(file.HasQualityFile());
         // 00:15, 02:30 and the last slot (midnight at the end of the day).
         const TLocalTime stamps[] = {{2026, 12, 9, 0, 15, 0, 0}, {2026, 12, 9, 2, 30, 0, 0}, {2026, 12, 10, 0, 0, 0, 0}};
         double v = 1;
@@ -51,6 +54,12 @@ protected:
             file.WriteRecord({"/mnt/share", 1000 + v, 500 + v, 0, 0, 0});
             file.WriteRecord({"/media/cd/a,b.iso", 1234.5 * v, 0, 0, 0, 0});
             file.WriteRecord({"host.example", 0, 0, 42.125 * v, 0, 0});
+            // 1 and 3 ms times v, one echo lost.
+            TLinkQuality q;
+            q.AddReply(1000 * v);
+            q.AddLost();
+            q.AddReply(3000 * v);
+            file.WriteQuality({"host.example", 0, 0, 0, 0, 0}, q);
             v += 1;
         }
     }
@@ -89,16 +98,20 @@ TEST_F(CompanionExport, TsvIsTheWindowsExportByteForByte) {
 TEST_F(CompanionExport, CsvAndJsonCarryTheRecords) {
     const std::string csv = Export("--format csv --from 00:00 --till 00:30");
     EXPECT_EQ(csv,
-              "time,resource,kind,direction,kbps\r\n"
-              "2026-12-09T00:15:00,/mnt/share,drive,write,501.00\r\n"
-              "2026-12-09T00:15:00,/mnt/share,drive,read,1001.00\r\n"
-              "2026-12-09T00:15:00,\"/media/cd/a,b.iso\",file,read,1234.50\r\n"
-              "2026-12-09T00:15:00,host.example,host,ping,42.12\r\n");
+              "time,resource,kind,direction,kbps,loss,rtt_p50_ms,rtt_p95_ms,jitter_ms\r\n"
+              "2026-12-09T00:15:00,/mnt/share,drive,write,501.00,,,,\r\n"
+              "2026-12-09T00:15:00,/mnt/share,drive,read,1001.00,,,,\r\n"
+              "2026-12-09T00:15:00,\"/media/cd/a,b.iso\",file,read,1234.50,,,,\r\n"
+              "2026-12-09T00:15:00,host.example,host,ping,42.12,0.3333,1.000,3.000,2.000\r\n");
     const std::string json = Export("--format json --from 23:45");
     EXPECT_NE(json.find("{\"time\": \"2026-12-10T00:00:00\", \"resource\": \"host.example\", \"kind\": \"host\", "
-                        "\"direction\": \"ping\", \"kbps\": 126.38}"),
+                        "\"direction\": \"ping\", \"kbps\": 126.38, \"loss\": 0.3333, \"rtt_p50_ms\": 3.158, "
+                        "\"rtt_p95_ms\": 8.933, \"jitter_ms\": 6.000}"),  // 3 and 9 ms read from their buckets
               std::string::npos)
         << json;
+    // Without the side file the host rows say "no quality data", the speeds stay.
+    fs::remove(Dir / "KOR_VEL.Q");
+    EXPECT_NE(Export("--format csv --from 00:00 --till 00:30").find(",host,ping,42.12,,,,\r\n"), std::string::npos);
     EXPECT_EQ(Export("--format json --day 2026-12-01"), "[]\n") << "a day with no records";
 }
 

@@ -412,6 +412,7 @@ void TPingObject::ReadParametersFile() {
     Ctx_->TrendEnabled = TrendEnabled;
     TrendFile = std::make_unique<TTrendFile>(Options_.Paths.TrendDataFile(),
                                              Options_.Paths.TrendIndexFile(), *Options_.Clock);
+    TrendFile->AttachQualityFile(Options_.Paths.QualityFile());
     Ctx_->TrendWriter = TrendFile.get();
     // A full history is said once, after the write that found it returns
     // (a measuring thread waits for that write).

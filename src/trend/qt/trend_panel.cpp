@@ -302,8 +302,13 @@ void TTrendPanel::TrendDisplay2MouseMove(const QPoint& pos, const QPoint& global
     const QScreen* screen = QGuiApplication::screenAt(globalPos);
     if (!screen) screen = this->screen();
     const QRect s = screen ? screen->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const THintRect r = HintPlacement(globalPos.x(), globalPos.y(), fm.horizontalAdvance(shown),
-                                      fm.height(), s.x(), s.y(), s.width(), s.height());
+    // A host's quality adds a second line: the widest line and all lines' height.
+    int textWidth = 0;
+    const QStringList lines = shown.split('\n');
+    for (const QString& line : lines) textWidth = std::max(textWidth, fm.horizontalAdvance(line));
+    const THintRect r = HintPlacement(globalPos.x(), globalPos.y(), textWidth,
+                                      fm.height() * static_cast<int>(lines.size()), s.x(), s.y(), s.width(),
+                                      s.height());
     TrendHint->setText(shown);
     TrendHint->setGeometry(r.Left, r.Top, r.Width, r.Height);
     TrendHint->show();

@@ -55,10 +55,12 @@ class TrendPanelTest : public ::testing::Test {
             test::TFakeClock clock(On(kDay - 1, 0, 0));
             TTrendFile file(Dir.File("KOR_VEL.D").toStdString(),
                             Dir.File("KOR_VEL.ND").toStdString(), clock);
+            file.AttachQualityFile(Dir.File("KOR_VEL.Q").toStdString());
             write(clock, file);
         }
         File = std::make_unique<TTrendFile>(Dir.File("KOR_VEL.D").toStdString(),
                                             Dir.File("KOR_VEL.ND").toStdString(), H.Clock);
+        File->AttachQualityFile(Dir.File("KOR_VEL.Q").toStdString());
         Panel->SetTrendFile(File.get());
     }
     static void Put(test::TFakeClock& clock, TTrendFile& file, const TLocalTime& at,
@@ -194,6 +196,32 @@ TEST_F(TrendPanelTest, ScaleStepsStayWithinLimits) {
     const QImage before = Panel->TrendLegend->Image();
     Panel->TrendScaleDown->click();
     EXPECT_NE(Panel->TrendLegend->Image(), before);
+}
+
+TEST_F(TrendPanelTest, HostTooltipShowsItsQualityOnASecondLine) {
+    WriteRecords([](test::TFakeClock& c, TTrendFile& f) {
+        c.SetLocal(On(kDay, 12, 15));
+        const TTrendRecord r{"host", 0, 0, 1.0, 0, 0};
+        f.WriteRecord(r);
+        TLinkQuality q;
+        q.AddReply(410);
+        q.AddReply(1200);
+        q.AddLost();
+        f.WriteQuality(r, q);
+    });
+    ASSERT_TRUE(File->HasQualityFile());
+    Panel->DrawTrend();
+    const int x = TrendPointX(kW, 49), y = TrendY(1.0, 2.0, kBase);
+    Panel->TrendDisplay2MouseMove({x, y}, {500, 400});
+    ASSERT_TRUE(Panel->TrendHint->isVisible());
+    const QString text = Panel->TrendHint->text();
+    EXPECT_EQ(text.section('\n', 0, 0), "\"host\", Ping -      1.00 KBps, 12:15");
+    EXPECT_TRUE(text.section('\n', 1, 1).startsWith("loss 33.3 %, RTT p50 0.41 ms, p95 1.12 ms, jitter 0.79 ms"))  // 1.2 ms read from its bucket
+        << text.toStdString();
+    // The hint window holds both lines.
+    const QFontMetrics fm(Panel->TrendHint->font());
+    EXPECT_GE(Panel->TrendHint->height(), 2 * fm.height());
+    EXPECT_GE(Panel->TrendHint->width(), fm.horizontalAdvance(text.section('\n', 1, 1)));
 }
 
 TEST_F(TrendPanelTest, TooltipNamesTheEarlierRowWhereCurvesMeet) {
