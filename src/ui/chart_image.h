@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QWidget>
 
+class QLabel;
+
 namespace tarvik {
 
 class TChartImage : public QWidget {
@@ -20,5 +22,9 @@ class TChartImage : public QWidget {
   private:
     QImage Image_;
 };
+
+// The value hint of a chart: a tool-tip window of its own, owned by `owner`,
+// black text on the tool-tip colours, hidden until a value is shown.
+QLabel* MakeValueHint(QWidget* owner, const char* objectName);
 
 }  // namespace tarvik

@@ -69,19 +69,7 @@ TLiveChart::TLiveChart(QWidget* parent)
     LegendFont.setStyleHint(QFont::Serif);
     LegendFont.setPixelSize(9);
 
-    // The hint window is a tool-tip window of its own, owned by the panel.
-    ValueHint_ = new QLabel(this, Qt::ToolTip | Qt::FramelessWindowHint);
-    ValueHint_->setObjectName("ValueHint");
-    ValueHint_->setFont(QToolTip::font());
-    ValueHint_->setFrameStyle(QFrame::Box | QFrame::Plain);
-    ValueHint_->setLineWidth(1);
-    ValueHint_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    ValueHint_->setIndent(2);
-    ValueHint_->setAutoFillBackground(true);
-    QPalette hp = QToolTip::palette();
-    hp.setColor(QPalette::WindowText, Qt::black);
-    ValueHint_->setPalette(hp);
-    ValueHint_->hide();
+    ValueHint_ = MakeValueHint(this, "ValueHint");
 
     Canvas_.fill(PanelColor_);
     LegendPaint(2.0);

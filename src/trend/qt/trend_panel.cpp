@@ -150,18 +150,7 @@ TTrendPanel::TTrendPanel(TResourceTable& table, const IClock& clock, QWidget* pa
     HideValueWindow->setInterval(1000);
     HideValueWindow->start();
 
-    // The hint window is a tool-tip window of its own with black text.
-    TrendHint = new QLabel(this, Qt::ToolTip | Qt::FramelessWindowHint);
-    TrendHint->setObjectName("TrendHint");
-    TrendHint->setFont(QToolTip::font());
-    TrendHint->setFrameStyle(QFrame::Box | QFrame::Plain);
-    TrendHint->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    TrendHint->setIndent(2);
-    TrendHint->setAutoFillBackground(true);
-    QPalette hp = QToolTip::palette();
-    hp.setColor(QPalette::WindowText, Qt::black);
-    TrendHint->setPalette(hp);
-    TrendHint->hide();
+    TrendHint = MakeValueHint(this, "TrendHint");
 
     connect(TrendScaleUp, &QPushButton::clicked, this, &TTrendPanel::TrendScaleUpClick);
     connect(TrendScaleDown, &QPushButton::clicked, this, &TTrendPanel::TrendScaleDownClick);
